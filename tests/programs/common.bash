@@ -1,0 +1,57 @@
+# Helpers of the whole-program tests (tests/programs/*.sh); sourced by each test script, which gets
+# the directory of the built programs and the source tree as $1 and $2.
+set -euo pipefail
+BIN=$1
+SRC=$2
+SCRATCH=$(mktemp -d /tmp/groundview-program-XXXXXX)
+XVFB_PID=
+cleanup() {
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+  rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Starts a private Xvfb and exports its DISPLAY.
+start_xvfb() {
+  local n
+  for n in $(seq 100 199); do
+    [ -e /tmp/.X$n-lock ] && continue
+    Xvfb :$n -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 50); do
+      if xdpyinfo -display :$n >/dev/null 2>&1; then export DISPLAY=:$n; return 0; fi
+      kill -0 $XVFB_PID 2>/dev/null || break
+      sleep 0.1
+    done
+    kill $XVFB_PID 2>/dev/null || true
+  done
+  fail "no Xvfb display could start"
+}
+
+# Waits up to $2 seconds for a window of process $1 to appear; prints its id.
+wait_for_window() {
+  local pid=$1 limit=$2 id
+  for _ in $(seq $((limit * 10))); do
+    id=$(xdotool search --pid "$pid" 2>/dev/null | tail -1 || true)
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits up to $2 seconds for process $1 to end; its exit status lands in $STATUS.
+wait_for_exit() {
+  local pid=$1 limit=$2
+  for _ in $(seq $((limit * 10))); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      set +e; wait "$pid"; STATUS=$?; set -e
+      return 0
+    fi
+    sleep 0.1
+  done
+  kill -9 "$pid" 2>/dev/null || true
+  fail "process $pid still running after $limit seconds"
+}

@@ -1,0 +1,42 @@
+# The viewer starts in a real window and ends cleanly; without a display or a
+# frame picture it stops with a message and status 1, never a crash.
+source "$(dirname "$0")/common.bash"
+
+cp -r "$SRC/data" "$SCRATCH/data"
+cd "$SCRATCH"
+
+# No display at all.
+set +e
+out=$(env -u DISPLAY "$BIN/groundview" 2>&1); status=$?
+set -e
+[ $status -eq 1 ] || fail "without DISPLAY: status $status, expected 1 ($out)"
+[[ $out == "groundview: cannot start Allegro: "* ]] || fail "without DISPLAY: said '$out'"
+
+start_xvfb
+
+# A real window: the viewer runs until Esc and ends with status 0.
+"$BIN/groundview" --windowed 2>"$SCRATCH/err" &
+pid=$!
+if window=$(wait_for_window $pid 20); then
+  sleep 1
+  xdotool windowfocus --sync "$window" 2>/dev/null || true
+  xdotool keydown --window "$window" Escape; sleep 0.5; xdotool keyup --window "$window" Escape
+fi
+wait_for_exit $pid 20
+[ $STATUS -eq 0 ] || fail "viewer ended with status $STATUS: $(cat "$SCRATCH/err")"
+
+# No frame picture.
+rm data/board.bmp
+set +e
+out=$("$BIN/groundview" --windowed 2>&1); status=$?
+set -e
+[ $status -eq 1 ] || fail "without board.bmp: status $status, expected 1"
+[ "$out" = "groundview: cannot load data/board.bmp" ] || fail "without board.bmp: said '$out'"
+
+# Usage errors.
+set +e
+"$BIN/groundview" --no-such-option >/dev/null 2>&1; status=$?
+set -e
+[ $status -eq 2 ] || fail "unknown option: status $status, expected 2"
+"$BIN/groundview" --help | grep -q "F12" || fail "--help does not list the keys"
+echo ok

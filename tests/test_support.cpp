@@ -1,0 +1,93 @@
+// Shared helpers of the unit tests.
+#include "test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+ScratchDir::ScratchDir()
+{
+    char pattern[] = "/tmp/groundview-test-XXXXXX";
+    if (!mkdtemp(pattern))
+        throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd))
+        previous = cwd;
+    if (chdir(path.c_str()) != 0)
+        throw std::runtime_error("chdir failed");
+}
+
+ScratchDir::~ScratchDir()
+{
+    if (!previous.empty() && chdir(previous.c_str()) != 0)
+        perror("chdir");
+    const std::string command = "rm -rf '" + path + "'";
+    if (std::system(command.c_str()) != 0)
+        perror("rm");
+}
+
+Bytes ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool FileExists(const std::string& path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
+BitmapPtr MakeSolidBitmap(int width, int height, int color)
+{
+    BitmapPtr image(create_bitmap_ex(16, width, height));
+    clear_to_color(image.get(), color);
+    return image;
+}
+
+void SaveImage(const std::string& path, BITMAP* image)
+{
+    if (save_bmp(path.c_str(), image, nullptr) != 0)
+        throw std::runtime_error("cannot write " + path);
+}
+
+int PixelAt(BITMAP* image, int x, int y)
+{
+    return reinterpret_cast<uint16_t*>(image->line[y])[x];
+}
+
+static std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+CommandResult RunCommand(const std::string& command)
+{
+    char outName[] = "/tmp/groundview-out-XXXXXX";
+    char errName[] = "/tmp/groundview-err-XXXXXX";
+    close(mkstemp(outName));
+    close(mkstemp(errName));
+    const std::string line = command + " >" + outName + " 2>" + errName;
+    const int raw = std::system(line.c_str());
+    CommandResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(outName), Slurp(errName)};
+    unlink(outName);
+    unlink(errName);
+    return result;
+}
+
+std::string ProgramPath(const std::string& name)
+{
+    return std::string(GROUNDVIEW_BIN_DIR) + "/" + name;
+}

@@ -1,0 +1,50 @@
+// Shared helpers of the unit tests: scratch directories, files as bytes,
+// images made on the fly, and running the project's programs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "world.h"
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh directory under /tmp, removed with everything in it at the end of
+// its scope. The working directory moves into it while it lives, since board
+// files name their images relative to the working directory.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& Path() const { return path; }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+
+private:
+    std::string path;
+    std::string previous;
+};
+
+Bytes ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const Bytes& bytes);
+bool FileExists(const std::string& path);
+
+// A 16-bit memory bitmap whose every pixel is `color`.
+BitmapPtr MakeSolidBitmap(int width, int height, int color);
+// Writes a bitmap to a BMP file.
+void SaveImage(const std::string& path, BITMAP* image);
+// 16-bit pixel value at (x, y).
+int PixelAt(BITMAP* image, int x, int y);
+
+// Output and exit status of a shell command.
+struct CommandResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+// Runs a command line with /bin/sh in the current directory.
+CommandResult RunCommand(const std::string& command);
+// Full path of one of the project's built programs ("boardtool", "groundview").
+std::string ProgramPath(const std::string& name);

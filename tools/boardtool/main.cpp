@@ -1,0 +1,67 @@
+// boardtool: the command-line companion of groundview, for looking into,
+// checking, rendering and making board files.
+#include <unistd.h>  // Required for: chdir()
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "command.h"
+#include "world.h"
+
+static std::multimap<int, CommandSetup>& Registry()
+{
+    static std::multimap<int, CommandSetup> commands;
+    return commands;
+}
+
+bool RegisterCommand(int order, CommandSetup setup)
+{
+    Registry().emplace(order, setup);
+    return true;
+}
+
+int Refuse(const std::string& message)
+{
+    std::fprintf(stderr, "boardtool: %s\n", message.c_str());
+    return 1;
+}
+
+int main(int argc, char** argv)
+{
+    CLI::App app("boardtool: look into, check, render and make groundview board files.\n"
+                 "Image names in a board file are relative to the working directory.");
+    app.require_subcommand(1);
+    std::string directory;
+    app.add_option("-C", directory, "change to DIR before doing anything else")->option_text("DIR");
+
+    std::vector<std::pair<CLI::App*, CommandRun>> commands;
+    for (const auto& [order, setup] : Registry()) {
+        (void)order;
+        CommandRun run = setup(app);
+        commands.emplace_back(app.get_subcommands([](CLI::App*) { return true; }).back(), std::move(run));
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0)
+            return app.exit(e);
+        std::fprintf(stderr, "boardtool: %s\nRun 'boardtool --help' for usage.\n", e.what());
+        return 2;
+    }
+
+    if (!directory.empty() && chdir(directory.c_str()) != 0)
+        return Refuse("cannot change to " + directory + ": " + std::strerror(errno));
+
+    std::string error;
+    if (!StartAllegroHeadless(error))
+        return Refuse("cannot start Allegro: " + error);
+
+    for (auto& [subcommand, run] : commands)
+        if (subcommand->parsed())
+            return run();
+    return 2;
+}
