@@ -213,3 +213,332 @@ TEST(TileListParser, NeverLooksPastTheLastCountedName)
     EXPECT_EQ(parsed.Count, 0);
     EXPECT_TRUE(parsed.Names.empty());
 }
+
+namespace {
+
+// Writes tile images t0.bmp .. t<count-1>.bmp, tile k a solid 32 x 32 of
+// colour TileColor(k), so that a loaded image tells which file it came from.
+int TileColor(int k)
+{
+    return 0x0100 + k;
+}
+
+void WriteTileImages(int count)
+{
+    for (int k = 0; k < count; k++) {
+        BitmapPtr image = MakeSolidBitmap(CellSize, CellSize, TileColor(k));
+        SaveImage("t" + std::to_string(k) + ".bmp", image.get());
+    }
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    WriteBytes(path, Bytes(text.begin(), text.end()));
+}
+
+// " t0.bmp t1.bmp ..." with the given separator before each name.
+std::string TileNamesText(int count, const std::string& separator)
+{
+    std::string text;
+    for (int k = 0; k < count; k++)
+        text += separator + "t" + std::to_string(k) + ".bmp";
+    return text;
+}
+
+// Fills a World with a map unlike a new one: every cell field set, every
+// global set, two tiles, a marked sky and stale bytes in every name slot.
+void FillWithOldMap(World& world)
+{
+    for (int tx = 0; tx < MapSize; tx++)
+        for (int ty = 0; ty < MapSize; ty++) {
+            MapCell& cell = world.Cells[tx][ty];
+            cell.ExtraA = tx * 1000 + ty;
+            cell.ExtraB = -(tx * 64 + ty);
+            cell.ExtraC = static_cast<uint8_t>(tx + 1);
+            cell.Delay = static_cast<int8_t>(ty - 5);
+            cell.ExtraD = 0xEE;
+            cell.Tick = 3;
+            cell.Flags = 0xFF;
+            cell.Frame = 2;
+            cell.LastFrame = static_cast<uint8_t>(ty + 1);
+            cell.Tile = 7;
+        }
+    for (int k = 0; k < MaxTiles; k++)
+        std::memset(world.TileNames[k], 'a' + k % 26, NameSlotSize);
+    std::strcpy(world.SkyName, "old-sky.bmp");
+    world.Tiles.clear();
+    world.Tiles.push_back(MakeSolidBitmap(CellSize, CellSize, 0x7777));
+    world.Tiles.push_back(MakeSolidBitmap(CellSize, CellSize, 0x7778));
+    world.TileCount = 2;
+    world.Sky = MakeSkyPlaceholder();
+    world.ColumnBase = 160;
+    world.AnimFrame = 1;
+    world.AnimLastFrame = 3;
+    world.AnimDelay = 2;
+    world.AnimTick = 1;
+    world.ExtraFloat = 3.25f;
+}
+
+// Everything a World holds, images by identity.
+struct WorldCopy {
+    std::vector<uint8_t> cells, tileNames, skyName;
+    std::vector<BITMAP*> tiles;
+    BITMAP* sky;
+    int32_t tileCount, columnBase, animFrame, animLastFrame, animDelay, animTick;
+    float extraFloat;
+
+    explicit WorldCopy(const World& w)
+        : cells(reinterpret_cast<const uint8_t*>(w.Cells),
+                reinterpret_cast<const uint8_t*>(w.Cells) + sizeof w.Cells),
+          tileNames(reinterpret_cast<const uint8_t*>(w.TileNames),
+                    reinterpret_cast<const uint8_t*>(w.TileNames) + sizeof w.TileNames),
+          skyName(w.SkyName, w.SkyName + sizeof w.SkyName),
+          sky(w.Sky.get()),
+          tileCount(w.TileCount), columnBase(w.ColumnBase), animFrame(w.AnimFrame),
+          animLastFrame(w.AnimLastFrame), animDelay(w.AnimDelay), animTick(w.AnimTick),
+          extraFloat(w.ExtraFloat)
+    {
+        for (const BitmapPtr& tile : w.Tiles)
+            tiles.push_back(tile.get());
+    }
+    bool operator==(const WorldCopy& o) const
+    {
+        return cells == o.cells && tileNames == o.tileNames && skyName == o.skyName &&
+               tiles == o.tiles && sky == o.sky && tileCount == o.tileCount &&
+               columnBase == o.columnBase && animFrame == o.animFrame &&
+               animLastFrame == o.animLastFrame && animDelay == o.animDelay &&
+               animTick == o.animTick && std::memcmp(&extraFloat, &o.extraFloat, 4) == 0;
+    }
+};
+
+}  // namespace
+
+TEST(NewMap, ReadsTheCountInEveryBase)
+{
+    ScratchDir dir;
+    WriteTileImages(16);
+    struct Case {
+        std::string count;
+        int tiles;
+    };
+    for (const Case& c : {Case{"010", 8}, Case{"0x10", 16}, Case{"10", 10}}) {
+        SCOPED_TRACE(c.count);
+        WriteText("tiles.txt", c.count + TileNamesText(16, "\n") + "\n");
+        World world;
+        ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+        ASSERT_EQ(world.TileCount, c.tiles);
+        ASSERT_EQ(world.Tiles.size(), static_cast<size_t>(c.tiles));
+        for (int k = 0; k < c.tiles; k++) {
+            EXPECT_EQ(std::string(world.TileNames[k]), "t" + std::to_string(k) + ".bmp");
+            EXPECT_EQ(PixelAt(world.Tiles[k].get(), 31, 31), TileColor(k));
+        }
+        // The slots past the count are not written.
+        EXPECT_EQ(world.TileNames[c.tiles][0], '\0');
+    }
+}
+
+TEST(NewMap, LineLayoutDoesNotMatter)
+{
+    ScratchDir dir;
+    WriteTileImages(5);
+    WriteText("lf.txt", "5" + TileNamesText(5, "\n") + "\n");
+    WriteText("crlf.txt", "5" + TileNamesText(5, "\r\n") + "\r\n");
+    WriteText("rows.txt", "  5 t0.bmp\tt1.bmp\n\n t2.bmp t3.bmp  \f t4.bmp");
+
+    World reference;
+    ASSERT_EQ(reference.NewMap("lf.txt"), 0) << reference.LastError();
+    for (const char* list : {"crlf.txt", "rows.txt"}) {
+        SCOPED_TRACE(list);
+        World world;
+        ASSERT_EQ(world.NewMap(list), 0) << world.LastError();
+        ASSERT_EQ(world.TileCount, 5);
+        EXPECT_EQ(0, std::memcmp(world.TileNames, reference.TileNames, sizeof world.TileNames));
+        for (int k = 0; k < 5; k++)
+            EXPECT_EQ(PixelAt(world.Tiles[k].get(), 0, 0), TileColor(k));
+    }
+}
+
+TEST(NewMap, ReadsOnlyTheCountedNames)
+{
+    ScratchDir dir;
+    WriteTileImages(3);
+    WriteText("tiles.txt", "2 t0.bmp t1.bmp t2.bmp");
+    World world;
+    FillWithOldMap(world);
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.TileCount, 2);
+    ASSERT_EQ(world.Tiles.size(), 2u);
+    EXPECT_EQ(PixelAt(world.Tiles[1].get(), 0, 0), TileColor(1));
+    // Each used slot holds its name and zeros after it; the others keep
+    // what the old map left there.
+    char expected[NameSlotSize] = "t1.bmp";
+    EXPECT_EQ(0, std::memcmp(world.TileNames[1], expected, NameSlotSize));
+    for (int k = 2; k < MaxTiles; k++)
+        for (int i = 0; i < NameSlotSize; i++)
+            ASSERT_EQ(world.TileNames[k][i], 'a' + k % 26) << k;
+}
+
+TEST(NewMap, ACountOfZeroGivesNoTiles)
+{
+    ScratchDir dir;
+    WriteText("tiles.txt", "0 t0.bmp");
+    World world;
+    FillWithOldMap(world);
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    EXPECT_EQ(world.TileCount, 0);
+    EXPECT_TRUE(world.Tiles.empty());
+    for (int tx = 0; tx < MapSize; tx++)
+        for (int ty = 0; ty < MapSize; ty++)
+            ASSERT_EQ(world.Cells[tx][ty].Tile, 1);
+}
+
+TEST(NewMap, ASingleNameLeavesEveryCellOnTheMissingTileOne)
+{
+    ScratchDir dir;
+    WriteTileImages(1);
+    WriteText("tiles.txt", "1\nt0.bmp\n");
+    World world;
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.TileCount, 1);
+    EXPECT_EQ(PixelAt(world.Tiles[0].get(), 0, 0), TileColor(0));
+    for (int tx = 0; tx < MapSize; tx++)
+        for (int ty = 0; ty < MapSize; ty++)
+            ASSERT_EQ(world.Cells[tx][ty].Tile, 1);
+}
+
+TEST(NewMap, AMissingImageGetsAPlaceholderAndKeepsItsName)
+{
+    ScratchDir dir;
+    WriteTileImages(2);
+    ASSERT_EQ(mkdir("art", 0755), 0);
+    BitmapPtr inDir = MakeSolidBitmap(64, 32, 0x0ABC);
+    SaveImage("art/grass.bmp", inDir.get());
+    WriteText("tiles.txt", "4 t0.bmp gone.bmp art\\grass.bmp t1.bmp");
+    World world;
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.TileCount, 4);
+    EXPECT_STREQ(world.TileNames[1], "gone.bmp");
+    ASSERT_NE(world.Tiles[1], nullptr);
+    EXPECT_EQ(world.Tiles[1]->w, 32);
+    EXPECT_EQ(world.Tiles[1]->h, 32);
+    EXPECT_EQ(PixelAt(world.Tiles[1].get(), 0, 0), 0);
+    bool marked = false;
+    for (int y = 0; y < 32; y++)
+        for (int x = 0; x < 32; x++)
+            marked = marked || PixelAt(world.Tiles[1].get(), x, y) == makecol(255, 30, 30);
+    EXPECT_TRUE(marked);
+    // A backslash in a name is a directory separator, and the name stays as written.
+    EXPECT_STREQ(world.TileNames[2], "art\\grass.bmp");
+    EXPECT_EQ(world.Tiles[2]->w, 64);
+    EXPECT_EQ(PixelAt(world.Tiles[2].get(), 63, 0), 0x0ABC);
+    EXPECT_EQ(PixelAt(world.Tiles[3].get(), 0, 0), TileColor(1));
+}
+
+TEST(NewMap, ResetsTheCellsAndKeepsTheGlobals)
+{
+    ScratchDir dir;
+    WriteTileImages(2);
+    WriteText("tiles.txt", "2 t0.bmp t1.bmp");
+    World world;
+    FillWithOldMap(world);
+    world.ColumnBase = 161;  // not a value NewMap could make up
+    const WorldCopy before(world);
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+
+    for (int tx = 0; tx < MapSize; tx++)
+        for (int ty = 0; ty < MapSize; ty++) {
+            const MapCell& cell = world.Cells[tx][ty];
+            SCOPED_TRACE(std::to_string(tx) + "," + std::to_string(ty));
+            ASSERT_EQ(cell.Tile, 1);
+            ASSERT_EQ(cell.Flags, 0);  // no cell animated
+            ASSERT_EQ(cell.ExtraC, 0);
+            ASSERT_EQ(cell.Delay, 0);
+            ASSERT_EQ(cell.ExtraD, 0);
+            ASSERT_EQ(cell.Tick, 0);
+            ASSERT_EQ(cell.Frame, 0);
+            ASSERT_EQ(cell.ExtraA, tx * 1000 + ty);
+            ASSERT_EQ(cell.ExtraB, -(tx * 64 + ty));
+            ASSERT_EQ(cell.LastFrame, ty + 1);
+        }
+    // The global animation goes on with the settings and counters it had.
+    EXPECT_EQ(world.AnimDelay, before.animDelay);
+    EXPECT_EQ(world.AnimLastFrame, before.animLastFrame);
+    EXPECT_EQ(world.AnimFrame, before.animFrame);
+    EXPECT_EQ(world.AnimTick, before.animTick);
+    EXPECT_EQ(world.ColumnBase, 161);
+    EXPECT_EQ(world.ExtraFloat, 0.5f);
+    // A blank sky of the placeholder's size, with the old sky's name.
+    EXPECT_STREQ(world.SkyName, "old-sky.bmp");
+    EXPECT_EQ(0, std::memcmp(world.SkyName, before.skyName.data(), NameSlotSize));
+    ASSERT_NE(world.Sky, nullptr);
+    EXPECT_NE(world.Sky.get(), before.sky);
+    EXPECT_EQ(world.Sky->w, 2880);
+    EXPECT_EQ(world.Sky->h, 101);
+    for (int y = 0; y < world.Sky->h; y++)
+        for (int x = 0; x < world.Sky->w; x++)
+            ASSERT_EQ(PixelAt(world.Sky.get(), x, y), 0) << x << "," << y;
+}
+
+TEST(NewMap, RefusedListsLeaveTheWorldAsItWas)
+{
+    ScratchDir dir;
+    WriteTileImages(2);
+    ASSERT_EQ(mkdir("adir", 0755), 0);
+    struct Case {
+        std::string list;
+        std::string content;  // not written for the lists that cannot be read
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"absent.txt", "", "absent.txt: cannot open the tile list: No such file or directory"},
+        {"adir", "", "adir: cannot read the tile list: Is a directory"},
+        {"empty.txt", "", "empty.txt: no tile count at the start, found an empty file"},
+        {"words.txt", "tiles t0.bmp", "words.txt: no tile count at the start, found \"tiles\""},
+        {"neg.txt", "-1 t0.bmp", "neg.txt: the tile count -1 is below 0"},
+        {"big.txt", "0x65" + TileNamesText(101, " "),
+         "big.txt: the tile count 0x65 (101) is above 100, the most a map holds"},
+        {"huge.txt", "4294967298 t0.bmp t1.bmp",
+         "huge.txt: the tile count 4294967298 is above 100, the most a map holds"},
+        {"bare.txt", "0x\nt0.bmp", "bare.txt: the tile count \"0x\" has no hexadecimal digit after its 0x"},
+        {"short.txt", "3 t0.bmp t1.bmp\n", "short.txt: the tile count is 3 but only 2 names follow"},
+        {"long.txt", "2 t0.bmp " + std::string(128, 'n'),
+         "long.txt: the name of tile 1, \"" + std::string(40, 'n') +
+             "\"..., has 128 characters; a name holds at most 127"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list);
+        if (c.list != "absent.txt" && c.list != "adir")
+            WriteText(c.list, c.content);
+        World world;
+        FillWithOldMap(world);
+        const WorldCopy before(world);
+        EXPECT_NE(world.NewMap(c.list.c_str()), 0);
+        EXPECT_EQ(world.LastError(), c.message);
+        EXPECT_TRUE(WorldCopy(world) == before);
+    }
+}
+
+TEST(NewMap, AnOverlongFileCountsOnlyIfItsNamesEndEarly)
+{
+    ScratchDir dir;
+    WriteTileImages(2);
+    // Notes after the names do not matter, however long the file.
+    WriteText("notes.txt", "2 t0.bmp t1.bmp\n" + std::string(1100000, '#'));
+    World world;
+    ASSERT_EQ(world.NewMap("notes.txt"), 0) << world.LastError();
+    EXPECT_EQ(world.TileCount, 2);
+
+    // A list whose names lie beyond the first megabyte is not read on.
+    WriteText("far.txt", "2" + std::string(1100000, ' ') + "t0.bmp t1.bmp");
+    FillWithOldMap(world);
+    const WorldCopy before(world);
+    EXPECT_NE(world.NewMap("far.txt"), 0);
+    EXPECT_EQ(world.LastError(), "far.txt: the tile count and names do not end within the first 1048576 bytes");
+    EXPECT_TRUE(WorldCopy(world) == before);
+
+    // Nor one whose last name runs across that limit: "t0." alone is no name.
+    WriteText("across.txt", "1" + std::string(1048576 - 4, ' ') + "t0.bmp\n");
+    EXPECT_NE(world.NewMap("across.txt"), 0);
+    EXPECT_EQ(world.LastError(), "across.txt: the tile count and names do not end within the first 1048576 bytes");
+    EXPECT_TRUE(WorldCopy(world) == before);
+}
