@@ -17,3 +17,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 LSAN_OPTIONS=suppressions=$PWD/tests/sanitize/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+# The fuzz targets, built with clang's libFuzzer and the sanitizers, each run
+# for a minute from its seeds; any finding fails the run.
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGROUNDVIEW_FUZZ=ON \
+  -DGROUNDVIEW_TESTS=OFF -DGROUNDVIEW_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs" --target fuzzers
+fuzz/run.sh build-fuzz 60

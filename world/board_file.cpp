@@ -236,8 +236,14 @@ int World::LoadMap(const char* name)
     std::vector<uint8_t> bytes;
     if (!ReadWholeFile(name, bytes, error))
         return Fail(error);
+    return LoadMapFromMemory(bytes.data(), bytes.size(), name);
+}
+
+int World::LoadMapFromMemory(const uint8_t* data, size_t size, const char* name)
+{
+    std::string error;
     auto board = std::make_unique<BoardFile>();
-    if (!ParseBoard(bytes.data(), bytes.size(), name, *board, error))
+    if (!ParseBoard(data, size, name, *board, error))
         return Fail(error);
 
     // Images are loaded into temporaries; the World changes only once

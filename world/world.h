@@ -5,6 +5,7 @@
 
 #include <allegro.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -61,6 +62,9 @@ public:
     // Fills the World from a board file and loads the images it names (a
     // placeholder stands in for each image that cannot be loaded).
     int LoadMap(const char* name);
+    // The same for a board file already read into memory; `name` is the
+    // file's name for messages and nothing is read from it.
+    int LoadMapFromMemory(const uint8_t* data, size_t size, const char* name);
     // Writes the map into the body of an existing board file, keeping its
     // header, the gap before the body and whatever lies after the new body.
     int SaveMap(const char* name);
