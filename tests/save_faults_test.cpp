@@ -1,0 +1,235 @@
+// Saving under faults. A failure at each step of a save in turn, for new
+// bodies shorter than, as long as and longer than the one in the file, and
+// the process dying at each step: the board file stays byte for byte what it
+// was, and the next save writes exactly what a save without faults writes.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <set>
+
+#include "board_file.h"
+#include "file_writer.h"
+#include "test_support.h"
+
+namespace {
+
+// A map with `tiles` named tiles and cells that differ from each other.
+void FillWorld(World& world, int tiles, int seed)
+{
+    for (int tx = 0; tx < MapSize; tx++)
+        for (int ty = 0; ty < MapSize; ty++) {
+            MapCell& cell = world.Cells[tx][ty];
+            cell.ExtraA = seed * 1000003 + tx * 64 + ty;
+            cell.Tile = static_cast<uint8_t>((tx + ty + seed) % (tiles + 1));
+            cell.Flags = static_cast<uint8_t>(ty & 4);
+        }
+    world.TileCount = tiles;
+    for (int k = 0; k < tiles; k++)
+        std::snprintf(world.TileNames[k], NameSlotSize, "tile-%d-%d.bmp", seed, k);
+    std::snprintf(world.SkyName, NameSlotSize, "sky-%d.bmp", seed);
+    world.AnimDelay = seed;
+}
+
+// A board file holding a map of `tiles` tiles, its body `gap` bytes after
+// the header, and `trailing` after the body.
+Bytes BoardFileWith(int tiles, int gap, const Bytes& trailing)
+{
+    World world;
+    FillWorld(world, tiles, 1);
+    EXPECT_EQ(world.CreateMap("made.brd"), 0) << world.LastError();
+    Bytes bytes = ReadBytes("made.brd");
+    unlink("made.brd");
+    bytes.insert(bytes.begin() + BoardHeaderSize, static_cast<size_t>(gap), 0xEE);
+    bytes[1] = static_cast<uint8_t>(BoardHeaderSize + gap);
+    bytes.insert(bytes.end(), trailing.begin(), trailing.end());
+    return bytes;
+}
+
+std::set<std::string> FilesHere()
+{
+    std::set<std::string> names;
+    if (DIR* dir = opendir(".")) {
+        while (dirent* entry = readdir(dir))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.insert(entry->d_name);
+        closedir(dir);
+    }
+    return names;
+}
+
+mode_t ModeOf(const char* path)
+{
+    struct stat info;
+    EXPECT_EQ(stat(path, &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+void PutFile(const char* path, const Bytes& bytes, mode_t mode)
+{
+    unlink(path);
+    WriteBytes(path, bytes);
+    ASSERT_EQ(chmod(path, mode), 0);
+}
+
+// The steps a save of `world` into a copy of `original` takes without
+// faults, and the bytes it leaves.
+std::vector<std::string> SaveWithoutFaults(World& world, const Bytes& original, Bytes& saved)
+{
+    std::vector<std::string> steps;
+    WriteBytes("reference.brd", original);
+    SetWriteFaultHook([&](const char* step) {
+        steps.push_back(step);
+        return false;
+    });
+    EXPECT_EQ(world.SaveMap("reference.brd"), 0) << world.LastError();
+    SetWriteFaultHook(nullptr);
+    saved = ReadBytes("reference.brd");
+    unlink("reference.brd");
+    return steps;
+}
+
+struct SaveShape {
+    const char* name;
+    int fileTiles, gap;
+    Bytes trailing;
+    int worldTiles;
+};
+
+}  // namespace
+
+TEST(SaveFaults, EveryStepFailsCleanlyAndTheNextSaveSucceeds)
+{
+    const SaveShape shapes[] = {
+        {"shorter body, trailing bytes kept", 3, 0, {1, 2, 3}, 0},
+        {"same length, a gap", 2, 11, {}, 2},
+        {"longer body over several chunks", 0, 4, {9}, MaxTiles},
+    };
+    for (const SaveShape& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        ScratchDir dir;
+        const Bytes original = BoardFileWith(shape.fileTiles, shape.gap, shape.trailing);
+        World world;
+        FillWorld(world, shape.worldTiles, 2);
+        Bytes expected;
+        const std::vector<std::string> steps = SaveWithoutFaults(world, original, expected);
+        ASSERT_NE(expected, original);
+        // Every chunk of the new file is a step of its own.
+        const size_t chunks = (expected.size() + WriteChunkSize - 1) / WriteChunkSize;
+        ASSERT_EQ(steps.size(), chunks + 5) << "create, the writes, fsync, chmod, close, rename";
+        ASSERT_EQ(steps.back(), "rename");
+
+        PutFile("f.brd", original, 0640);
+        for (size_t failing = 0; failing < steps.size(); failing++) {
+            SCOPED_TRACE("failing step " + std::to_string(failing) + ": " + steps[failing]);
+            size_t seen = 0;
+            SetWriteFaultHook([&](const char*) { return seen++ == failing; });
+            EXPECT_NE(world.SaveMap("f.brd"), 0);
+            SetWriteFaultHook(nullptr);
+            EXPECT_EQ(world.LastError().rfind("f.brd: not saved, the file is unchanged: ", 0), 0u)
+                << world.LastError();
+            EXPECT_TRUE(ReadBytes("f.brd") == original);
+            EXPECT_EQ(ModeOf("f.brd"), 0640u);
+            EXPECT_EQ(FilesHere(), std::set<std::string>{"f.brd"}) << "something was left beside the file";
+
+            // Nothing of the failure lingers: the next save is complete.
+            ASSERT_EQ(world.SaveMap("f.brd"), 0) << world.LastError();
+            EXPECT_TRUE(ReadBytes("f.brd") == expected);
+            EXPECT_EQ(ModeOf("f.brd"), 0640u);
+            EXPECT_EQ(FilesHere(), std::set<std::string>{"f.brd"});
+            PutFile("f.brd", original, 0640);
+        }
+    }
+}
+
+// Runs `operation` in a child process that dies, without any clean-up, at
+// step `dying` of its write; returns how the child ended.
+template <class Operation>
+int DieAtStep(size_t dying, Operation operation)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        size_t seen = 0;
+        SetWriteFaultHook([&](const char*) {
+            if (seen++ == dying)
+                _exit(42);
+            return false;
+        });
+        operation();
+        _exit(1);
+    }
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Names beside `name` that a dead writer may leave: its hidden temporary.
+bool OnlyTemporariesBeside(const std::set<std::string>& files, const std::string& name)
+{
+    for (const std::string& file : files)
+        if (file != name && file.rfind("." + name + ".tmp", 0) != 0)
+            return false;
+    return true;
+}
+
+TEST(SaveFaults, DyingAtAnyStepLeavesTheFileAsItWas)
+{
+    ScratchDir dir;
+    const Bytes original = BoardFileWith(2, 3, {7, 7});
+    World world;
+    FillWorld(world, 5, 3);
+    Bytes expected;
+    const size_t steps = SaveWithoutFaults(world, original, expected).size();
+
+    for (size_t dying = 0; dying < steps; dying++) {
+        SCOPED_TRACE("dying at step " + std::to_string(dying));
+        PutFile("f.brd", original, 0600);
+        ASSERT_EQ(DieAtStep(dying, [&] { world.SaveMap("f.brd"); }), 42);
+        EXPECT_TRUE(ReadBytes("f.brd") == original);
+        EXPECT_EQ(ModeOf("f.brd"), 0600u);
+        // A temporary file may stay behind; it is hidden and stands in no
+        // one's way.
+        const std::set<std::string> files = FilesHere();
+        EXPECT_EQ(files.count("f.brd"), 1u);
+        EXPECT_TRUE(OnlyTemporariesBeside(files, "f.brd"));
+        ASSERT_EQ(world.SaveMap("f.brd"), 0) << world.LastError();
+        EXPECT_TRUE(ReadBytes("f.brd") == expected);
+        for (const std::string& file : files)
+            if (file != "f.brd")
+                unlink(file.c_str());
+    }
+}
+
+TEST(SaveFaults, DyingAtAnyStepOfACreateLeavesNoBoardFile)
+{
+    ScratchDir dir;
+    World world;
+    FillWorld(world, 4, 5);
+    std::vector<std::string> steps;
+    SetWriteFaultHook([&](const char* step) {
+        steps.push_back(step);
+        return false;
+    });
+    ASSERT_EQ(world.CreateMap("reference.brd"), 0) << world.LastError();
+    SetWriteFaultHook(nullptr);
+    const Bytes expected = ReadBytes("reference.brd");
+    unlink("reference.brd");
+    ASSERT_EQ(steps.back(), "link");
+
+    for (size_t dying = 0; dying < steps.size(); dying++) {
+        SCOPED_TRACE("dying at step " + std::to_string(dying) + ": " + steps[dying]);
+        ASSERT_EQ(DieAtStep(dying, [&] { world.CreateMap("c.brd"); }), 42);
+        const std::set<std::string> files = FilesHere();
+        EXPECT_EQ(files.count("c.brd"), 0u) << "a half-made board file has the name";
+        EXPECT_TRUE(OnlyTemporariesBeside(files, "c.brd"));
+        ASSERT_EQ(world.CreateMap("c.brd"), 0) << world.LastError();
+        EXPECT_TRUE(ReadBytes("c.brd") == expected);
+        for (const std::string& file : files)
+            unlink(file.c_str());
+        unlink("c.brd");
+    }
+}
