@@ -128,8 +128,19 @@ static bool WriteAndFlush(TempFile& temp, const std::vector<uint8_t>& bytes, std
     return true;
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, mode_t mode,
-                           std::string& error)
+// Gives the new file the old one's owner and group where this process may:
+// root may set both, an owner may keep a group it belongs to. Where it may
+// not, the file becomes this process's, as with any editor's save; that is
+// no reason to refuse the save.
+static void KeepOwner(int fd, const struct stat& old)
+{
+    if (fchown(fd, old.st_uid, old.st_gid) == 0)
+        return;
+    const int sameGroup = fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    (void)sameGroup;
+}
+
+bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
 {
     // Through a symbolic link, the file it names is the one replaced; the
     // link itself stays a link.
@@ -139,11 +150,18 @@ bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& 
         return false;
     }
     const std::string target = resolved;
+    struct stat old;
+    if (stat(target.c_str(), &old) != 0) {
+        error = Reason("cannot read its permissions");
+        return false;
+    }
 
     TempFile temp;
     if (!CreateTemp(target, temp, error) || !WriteAndFlush(temp, bytes, error))
         return false;
-    if (Injected("chmod") || fchmod(temp.fd, mode) != 0) {
+    KeepOwner(temp.fd, old);
+    // The mode comes after the owner: a change of owner clears set-id bits.
+    if (Injected("chmod") || fchmod(temp.fd, old.st_mode & 07777) != 0) {
         error = Reason("cannot give the new file the old file's permissions");
         return false;
     }
