@@ -11,15 +11,9 @@
 
 BITMAP* Backbuffer = nullptr;
 BITMAP* Board = nullptr;
-std::atomic<int32_t> gcounter{0};
 ShellOptions Options;
 
 static const char BoardPicture[] = "data\\board.bmp";
-
-void gtimer()
-{
-    gcounter.fetch_add(1);
-}
 
 // Prints the reason start-up cannot go on and ends the process.
 [[noreturn]] static void StartupFailure(const std::string& message)
