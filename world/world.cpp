@@ -40,11 +40,25 @@ int World::LoadSky(const char* name)
         return Fail(std::string(name) + ": a sky name has at most " +
                     std::to_string(NameSlotSize - 1) + " characters, this one " +
                     std::to_string(std::strlen(name)));
+    BitmapPtr sky = LoadSkyImage(name);
+    if (!sky)
+        return Fail(std::string(name) + ": cannot make a bitmap for the sky placeholder");
+    ReplaceSky(name, std::move(sky));
+    return 0;
+}
 
+void World::ReplaceSky(const char* name, BitmapPtr image)
+{
     // Only the name and its NUL are copied: the bytes after the terminator
     // keep what SkyName held, and a save writes them as they are.
-    std::memcpy(SkyName, name, length + 1);
+    const size_t length = strnlen(name, NameSlotSize - 1);
+    std::memcpy(SkyName, name, length);
+    SkyName[length] = '\0';
+    Sky = std::move(image);
+}
+
+BitmapPtr LoadSkyImage(const char* name)
+{
     BitmapPtr sky = LoadImage(name);
-    Sky = sky ? std::move(sky) : MakeSkyPlaceholder();
-    return 0;
+    return sky ? std::move(sky) : MakeSkyPlaceholder();
 }

@@ -103,6 +103,9 @@ public:
 private:
     // Records a failure for LastError() and returns the failure status.
     int Fail(std::string message);
+    // Takes `image` as the sky and copies `name` with its NUL into SkyName;
+    // the bytes after the NUL keep what SkyName held. `name` fits the slot.
+    void ReplaceSky(const char* name, BitmapPtr image);
 
     std::string Error;
 };
@@ -118,6 +121,10 @@ BitmapPtr LoadImage(const char* name);
 // cleared bitmap marked with a red "X X".
 BitmapPtr MakeTilePlaceholder();
 BitmapPtr MakeSkyPlaceholder();
+
+// The sky image named `name`, or the sky placeholder when it cannot be
+// loaded; null only when not even the placeholder can be made.
+BitmapPtr LoadSkyImage(const char* name);
 
 // Starts Allegro without a display for tools and tests: 16-bit colour, every
 // loaded image converted to it, PNG registered beside BMP, PCX, TGA and LBM.

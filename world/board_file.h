@@ -1,0 +1,60 @@
+// The board file: one map on disk. A 5-byte header (one byte nobody
+// interprets, then the 32-bit offset B of the body), a gap up to B, and the
+// body: 4096 cell records of 15 bytes, the tile count N, N name slots of 128
+// bytes, the global animation delay and last frame, a float, the sky's name
+// slot. Little-endian throughout, no padding; bytes after the body are never
+// read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "world.h"
+
+constexpr int64_t BoardHeaderSize = 5;     // header byte + body offset
+constexpr int64_t CellRecordSize = 15;     // a MapCell without its Frame
+constexpr int64_t BoardCellsSize = MapSize * MapSize * CellRecordSize;  // 61440
+constexpr int64_t BoardBodyFixedSize = BoardCellsSize + 4 + 4 + 4 + 4 + NameSlotSize;  // 61584
+
+// Length of a body holding `tileCount` tile name slots.
+constexpr int64_t BoardBodySize(int64_t tileCount)
+{
+    return BoardBodyFixedSize + NameSlotSize * tileCount;
+}
+
+// A board file decoded, and checked against every limit of the format: the
+// header, the body offset, the tile count, a NUL in every name slot.
+struct BoardFile {
+    uint8_t HeaderByte;
+    int32_t BodyOffset;                // at least 5, at most FileSize
+    uint64_t FileSize;                 // bytes in the whole file
+    MapCell Cells[MapSize][MapSize];   // [tx][ty]; Frame is not stored and is 0 here
+    int32_t TileCount;                 // 0..MaxTiles
+    char TileNames[MaxTiles][NameSlotSize];  // slots from TileCount on are all zero
+    int32_t AnimDelay;
+    int32_t AnimLastFrame;
+    float ExtraFloat;
+    char SkyName[NameSlotSize];
+
+    // Offset of the first byte after the body.
+    int64_t BodyEnd() const { return BodyOffset + BoardBodySize(TileCount); }
+};
+
+// Reads a whole file into `bytes`; opened for reading only. On failure
+// `error` names the file and says why.
+bool ReadWholeFile(const char* name, std::vector<uint8_t>& bytes, std::string& error);
+
+// Decodes the board file held in `data`. Every length is checked before a
+// count from the file is trusted. On failure returns false with `error`
+// naming `fileName` and the fault with its numbers; `out` is then partly
+// filled and meaningless.
+bool ParseBoard(const uint8_t* data, size_t size, const std::string& fileName, BoardFile& out,
+                std::string& error);
+
+// Appends the body of a board file holding `world`'s map: the cell records
+// (ty outer, tx inner), TileCount and its name slots written whole, all 128
+// bytes as held, AnimDelay, AnimLastFrame, ExtraFloat and all 128 bytes of
+// SkyName. `world.TileCount` must lie within 0..MaxTiles.
+void AppendBody(const World& world, std::vector<uint8_t>& out);
