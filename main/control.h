@@ -8,23 +8,17 @@
 constexpr int TurnStep = 18;              // angle steps per tick: 2.25 degrees
 constexpr float ForwardStep = 7.0f;       // world units per tick
 constexpr float PositionBound = 3045.0f;  // a step past it jumps to the other side
-constexpr int HorizonRow = 100;           // view row of the horizon, for both renderers
-constexpr int EyeHeight = 14;             // index into ViewHeight; never changes
 
-// The view: a 480 x 180 window of the back buffer at (10, 8).
-constexpr int ViewLeft = 10;
-constexpr int ViewTop = 8;
-constexpr int ViewWidth = 480;
-constexpr int ViewHeightRows = 180;
-
+// Where the viewer starts: over cell (15, 15), looking along +x.
 constexpr float StartX = 480.0f;
 constexpr float StartY = 480.0f;
+constexpr int StartAngle = 0;
 
 // Where the viewer stands and which way it looks (angle steps, 0..2879).
 struct ViewerState {
     float x = StartX;
     float y = StartY;
-    int angle = 0;
+    int angle = StartAngle;
 };
 
 // The keys that steer, as held down when a tick is run.
