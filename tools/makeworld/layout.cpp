@@ -1,6 +1,7 @@
 // The map of the default world. The viewer starts on the main road at cell
-// (15, 15) looking along +x: ahead lie the plaza, houses, a lake on the left,
-// a lava pit on the right, and at the far end the beach and the open sea.
+// (15, 15) looking along +x: a canal on the left, chasing lights and a lava
+// pit on the right, a plaza and houses ahead, a lake farther left, and at the
+// far end the beach and the open sea beyond the map's edge.
 #include <algorithm>
 
 #include "makeworld.h"
@@ -71,30 +72,31 @@ void LayOutMap(World& world)
                 Set(world, tx, ty, TileSand);
         }
 
-    // The main road along +x, two cells wide, from beach to beach, with a
-    // kerb of chasing lights on either side.
-    Fill(world, 3, 14, 60, 15, TileRoad);
-    Fill(world, 4, 13, 59, 13, TileLights);
+    // The main road along +x, from beach to beach, with the viewer on its
+    // left edge; a kerb of chasing lights runs along its right side.
+    Fill(world, 3, 15, 60, 15, TileRoad);
     Fill(world, 4, 16, 59, 16, TileLights);
-    // The cross road along y.
-    Fill(world, 30, 3, 31, 60, TileRoad);
+    // A canal between sand banks on the left of the road.
+    Fill(world, 5, 12, 27, 14, TileSand);
+    Fill(world, 6, 13, 26, 13, TileWater);
 
-    // A plaza where the roads cross, with four pools.
-    Fill(world, 26, 10, 35, 19, TilePlaza);
-    Fill(world, 27, 11, 28, 12, TileWater);
-    Fill(world, 33, 11, 34, 12, TileWater);
-    Fill(world, 27, 17, 28, 18, TileWater);
-    Fill(world, 33, 17, 34, 18, TileWater);
+    // A plaza where the cross road meets the main road, with two pools.
+    Fill(world, 33, 3, 34, 60, TileRoad);
+    Fill(world, 29, 10, 38, 20, TilePlaza);
+    Fill(world, 30, 11, 31, 12, TileWater);
+    Fill(world, 36, 18, 37, 19, TileWater);
 
-    // A lake on the left of the road, a lava pit walled in brick on the right.
-    Pool(world, 20, 7, 4, 3, TileWater, TileSand);
-    Pool(world, 44, 25, 3, 3, TileLava, TileBrick);
-    Fill(world, 44, 17, 44, 20, TileDirt);
+    // A lake on the left, a lava pit walled in brick on the right with a
+    // path to it from the road.
+    Pool(world, 20, 6, 4, 2, TileWater, TileSand);
+    Pool(world, 24, 21, 2, 2, TileLava, TileBrick);
+    Fill(world, 24, 17, 24, 17, TileDirt);
 
-    // Houses along the road: brick floors.
-    Fill(world, 38, 8, 40, 10, TileBrick);
+    // Houses along the roads: brick floors.
+    Fill(world, 11, 8, 13, 10, TileBrick);
+    Fill(world, 41, 8, 43, 10, TileBrick);
     Fill(world, 47, 8, 49, 10, TileBrick);
-    Fill(world, 20, 19, 22, 21, TileBrick);
+    Fill(world, 42, 18, 44, 20, TileBrick);
     Fill(world, 52, 19, 54, 21, TileBrick);
     Fill(world, 10, 30, 13, 33, TileBrick);
 
