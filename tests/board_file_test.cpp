@@ -751,3 +751,21 @@ TEST(BoardFile, AFailureAtAnyStepOfACreateLeavesNoFile)
     ASSERT_EQ(world.CreateMap("c.brd"), 0) << world.LastError();
     EXPECT_EQ(ReadBytes("c.brd").size(), 61589u);
 }
+
+TEST(BoardFile, ABackslashInTheBoardFileNameSeparatesDirectories)
+{
+    ScratchDir dir;
+    ASSERT_EQ(mkdir("data", 0755), 0);
+    World world;
+    world.AnimDelay = 5;
+    ASSERT_EQ(world.CreateMap("data\\test.brd"), 0) << world.LastError();
+    EXPECT_TRUE(FileExists("data/test.brd"));
+    world.AnimDelay = 6;
+    ASSERT_EQ(world.SaveMap("data\\test.brd"), 0) << world.LastError();
+    World again;
+    ASSERT_EQ(again.LoadMap("data\\test.brd"), 0) << again.LastError();
+    EXPECT_EQ(again.AnimDelay, 6);
+    // Messages name the file as it was given.
+    EXPECT_NE(again.LoadMap("data\\none.brd"), 0);
+    EXPECT_EQ(again.LastError(), "data\\none.brd: cannot open: No such file or directory");
+}
