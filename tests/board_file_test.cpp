@@ -601,14 +601,29 @@ TEST(BoardFile, ARefusedSaveLeavesTheFileAsItWas)
 
 TEST(BoardFile, SaveRefusesAFileItMayNotWrite)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root may write any file";
     ScratchDir dir;
     WriteBytes("ro.brd", Board().Build());
     ASSERT_EQ(chmod("ro.brd", 0444), 0);
-    World world;
-    EXPECT_NE(world.SaveMap("ro.brd"), 0);
-    EXPECT_EQ(world.LastError(), "ro.brd: cannot open for writing: Permission denied");
+    ASSERT_EQ(chmod(".", 0777), 0);  // even the directory is open to all
+    const Bytes before = ReadBytes("ro.brd");
+
+    // Root may write any file, so the attempt runs as nobody in a child.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        World world;
+        const bool refused = world.SaveMap("ro.brd") != 0 &&
+                             world.LastError() == "ro.brd: cannot open for writing: Permission denied";
+        _exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(ReadBytes("ro.brd") == before);
+    EXPECT_EQ(FilesIn("."), (std::set<std::string>{".", "..", "ro.brd"}));
 }
 
 // Runs `attempt` once with no fault to count the steps, then once with each
