@@ -68,6 +68,32 @@ BitmapPtr MakeImage(FuzzedDataProvider& in, int w, int h, bool everyPixel, std::
     return image;
 }
 
+// Most sizes are found quickly only when asked for: whole frames exactly
+// 32 rows high, as tiles are drawn (the last texel row is then the last row
+// of the image), a pixel more or less either way, the smallest images, and
+// anything at all.
+void PickTileSize(FuzzedDataProvider& in, int& w, int& h)
+{
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+    case 0:
+        w = CellSize * in.ConsumeIntegralInRange(1, 4);
+        h = CellSize;
+        break;
+    case 1:
+        w = CellSize * in.ConsumeIntegralInRange(1, 4) + in.ConsumeIntegralInRange(-1, 1);
+        h = CellSize + in.ConsumeIntegralInRange(-1, 1);
+        break;
+    case 2:
+        w = in.ConsumeIntegralInRange(1, 2);
+        h = in.ConsumeIntegralInRange(1, 2);
+        break;
+    default:
+        w = in.ConsumeIntegralInRange(1, 300);
+        h = in.ConsumeIntegralInRange(1, 70);
+        break;
+    }
+}
+
 float PickPosition(FuzzedDataProvider& in)
 {
     switch (in.ConsumeIntegralInRange(0, 3)) {
@@ -103,8 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Tiles: a handful of images of any size, 1 x 1 up to several frames.
     const int tiles = in.ConsumeIntegralInRange(0, 10);
     for (int k = 0; k < tiles; k++) {
-        const int w = in.ConsumeBool() ? in.ConsumeIntegralInRange(1, 40) : in.ConsumeIntegralInRange(1, 300);
-        const int h = in.ConsumeIntegralInRange(1, 70);
+        int w, h;
+        PickTileSize(in, w, h);
         world.Tiles.push_back(MakeImage(in, w, h, true, parents));
     }
     world.TileCount = tiles;
