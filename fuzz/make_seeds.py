@@ -45,6 +45,9 @@ write("tilelist", "hex-crlf", b"0x2\r\na.bmp\r\nb.bmp\r\nextra.bmp\r\n")
 write("tilelist", "octal-one-line", b"  010 a.bmp b.bmp a.bmp b.bmp\ta.bmp b.bmp a.bmp b.bmp")
 write("tilelist", "zero", b"0")
 write("tilelist", "too-few", b"+4 a.bmp")
+# Names at the longest a slot holds, and one character longer.
+write("tilelist", "longest-name", b"2\n" + b"n" * 127 + b"\n" + b"a.bmp")
+write("tilelist", "name-too-long", b"1 " + b"n" * 128)
 
 rng = random.Random(9)
 for n in range(4):
