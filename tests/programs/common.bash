@@ -13,19 +13,18 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# Starts a private Xvfb and exports its DISPLAY.
+# Starts a private Xvfb and exports its DISPLAY. Xvfb picks a free display
+# number itself and claims it with its lock file (-displayfd), so that tests
+# starting at the same moment never end up sharing one display.
 start_xvfb() {
-  local n
-  for n in $(seq 100 199); do
-    [ -e /tmp/.X$n-lock ] && continue
-    Xvfb :$n -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    for _ in $(seq 50); do
-      if xdpyinfo -display :$n >/dev/null 2>&1; then export DISPLAY=:$n; return 0; fi
-      kill -0 $XVFB_PID 2>/dev/null || break
-      sleep 0.1
-    done
-    kill $XVFB_PID 2>/dev/null || true
+  local numbers=$SCRATCH/xvfb-display n
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$numbers" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 100); do
+    n=$(head -1 "$numbers" 2>/dev/null || true)
+    if [ -n "$n" ] && xdpyinfo -display ":$n" >/dev/null 2>&1; then export DISPLAY=:$n; return 0; fi
+    kill -0 $XVFB_PID 2>/dev/null || break
+    sleep 0.1
   done
   fail "no Xvfb display could start"
 }
