@@ -21,7 +21,9 @@ valgrind --tool=memcheck --leak-check=full --errors-for-leak-kinds=definite --er
   "$BIN/groundview" --windowed --stats >"$SCRATCH/out" 2>"$SCRATCH/err" &
 pid=$!
 # Under memcheck start-up takes many times longer.
-window=$(wait_for_window $pid 120) || fail "the viewer opened no window under valgrind: $(cat "$SCRATCH/err")"
+window=$(wait_for_window $pid 120) ||
+  fail "the viewer opened no window under valgrind on $DISPLAY (Xvfb $(kill -0 $XVFB_PID 2>/dev/null &&
+    echo running || echo gone)): $(cat "$SCRATCH/err"; tail -5 "$SCRATCH/memcheck.log")"
 focus_window "$window"
 
 xdotool keydown Left keydown Up
