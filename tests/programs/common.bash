@@ -13,18 +13,27 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# Starts a private Xvfb and exports its DISPLAY. Xvfb picks a free display
-# number itself and claims it with its lock file (-displayfd), so that tests
-# starting at the same moment never end up sharing one display.
+# Starts a private Xvfb and exports its DISPLAY. Two tests may try the same
+# display number at the same moment; the one whose server holds the number's
+# lock file has it, the other moves on. Tests start at different numbers, so
+# that this happens seldom.
 start_xvfb() {
-  local numbers=$SCRATCH/xvfb-display n
-  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$numbers" >/dev/null 2>&1 &
-  XVFB_PID=$!
-  for _ in $(seq 100); do
-    n=$(head -1 "$numbers" 2>/dev/null || true)
-    if [ -n "$n" ] && xdpyinfo -display ":$n" >/dev/null 2>&1; then export DISPLAY=:$n; return 0; fi
-    kill -0 $XVFB_PID 2>/dev/null || break
-    sleep 0.1
+  local first=$((RANDOM % 100)) i n
+  for i in $(seq 0 99); do
+    n=$((100 + (first + i) % 100))
+    [ -e /tmp/.X$n-lock ] && continue
+    Xvfb :$n -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 50); do
+      if [ "$(cat /tmp/.X$n-lock 2>/dev/null | tr -d ' \n')" = "$XVFB_PID" ] &&
+        xdpyinfo -display :$n >/dev/null 2>&1; then
+        export DISPLAY=:$n
+        return 0
+      fi
+      kill -0 $XVFB_PID 2>/dev/null || break
+      sleep 0.1
+    done
+    kill $XVFB_PID 2>/dev/null || true
   done
   fail "no Xvfb display could start"
 }
