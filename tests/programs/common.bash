@@ -16,13 +16,15 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # Starts a private Xvfb and exports its DISPLAY. Two tests may try the same
 # display number at the same moment; the one whose server holds the number's
 # lock file has it, the other moves on. Tests start at different numbers, so
-# that this happens seldom.
+# that this happens seldom. -noreset: by default the server resets whenever
+# its last client leaves (as the readiness check here does), and a client
+# connecting during that reset is refused.
 start_xvfb() {
   local first=$((RANDOM % 100)) i n
   for i in $(seq 0 99); do
     n=$((100 + (first + i) % 100))
     [ -e /tmp/.X$n-lock ] && continue
-    Xvfb :$n -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb :$n -screen 0 800x600x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     XVFB_PID=$!
     for _ in $(seq 50); do
       if [ "$(cat /tmp/.X$n-lock 2>/dev/null | tr -d ' \n')" = "$XVFB_PID" ] &&
