@@ -174,6 +174,7 @@ TEST(TileListParser, RefusalsNameTheFaultWithItsNumbers)
         {" \r\n", "t.lst: no tile count at the start, found only white space"},
         {"  tiles: 3\n", "t.lst: no tile count at the start, found \"tiles:\""},
         {"+-5", "t.lst: no tile count at the start, found \"+-5\""},
+        {"a\\b\"c 2", "t.lst: no tile count at the start, found \"a\\b\\x22c\""},
         {"-3 a b c", "t.lst: the tile count -3 is below 0"},
         {"-0x10", "t.lst: the tile count -0x10 (-16) is below 0"},
         {"101", "t.lst: the tile count 101 is above 100, the most a map holds"},
