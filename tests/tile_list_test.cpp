@@ -174,6 +174,7 @@ TEST(TileListParser, RefusalsNameTheFaultWithItsNumbers)
         {" \r\n", "t.lst: no tile count at the start, found only white space"},
         {"  tiles: 3\n", "t.lst: no tile count at the start, found \"tiles:\""},
         {"+-5", "t.lst: no tile count at the start, found \"+-5\""},
+        {"a\\b\"c 2", "t.lst: no tile count at the start, found \"a\\b\\x22c\""},
         {"-3 a b c", "t.lst: the tile count -3 is below 0"},
         {"-0x10", "t.lst: the tile count -0x10 (-16) is below 0"},
         {"101", "t.lst: the tile count 101 is above 100, the most a map holds"},
@@ -392,9 +393,10 @@ TEST(NewMap, AMissingImageGetsAPlaceholderAndKeepsItsName)
     ASSERT_EQ(mkdir("art", 0755), 0);
     BitmapPtr inDir = MakeSolidBitmap(64, 32, 0x0ABC);
     SaveImage("art/grass.bmp", inDir.get());
-    WriteText("tiles.txt", "4 t0.bmp gone.bmp art\\grass.bmp t1.bmp");
+    // Names are relative to the working directory, wherever the list lies.
+    WriteText("art/tiles.txt", "4 t0.bmp gone.bmp art\\grass.bmp t1.bmp");
     World world;
-    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.NewMap("art\\tiles.txt"), 0) << world.LastError();
     ASSERT_EQ(world.TileCount, 4);
     EXPECT_STREQ(world.TileNames[1], "gone.bmp");
     ASSERT_NE(world.Tiles[1], nullptr);

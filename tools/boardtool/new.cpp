@@ -42,9 +42,8 @@ CommandRun SetupNew(CLI::App& app)
 {
     auto options = std::make_shared<NewOptions>();
     CLI::App* command = app.add_subcommand(
-        "new", "Make a new board file from a tile list: a count, then that many image names.\n"
-               "Every cell shows tile 1; nothing is written if the list is refused, and an\n"
-               "existing file is never replaced.");
+        "new", "Make the board file OUT.brd from a tile list (a count, then that many image\n"
+               "names), every cell on tile 1. Writes nothing if the list is refused or OUT.brd exists.");
     command->add_option("TILELIST", options->list, "the tile list")->required();
     command->add_option("OUT.brd", options->out, "the board file to create")->required();
     command->add_option("--sky", options->sky, "sky image name to store (not loaded)")->option_text("NAME");
