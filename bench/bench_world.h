@@ -1,0 +1,14 @@
+// The world the benchmarks draw: the default board file when the source tree
+// has one, otherwise a map of the same kind made on the spot.
+#pragma once
+
+#include <string>
+
+#include "world.h"
+
+// A board file to benchmark with: data/test.brd of the source tree when it
+// exists (the working directory then moves to data/.., where its image names
+// are relative to), else a made map written into a fresh directory under
+// /tmp that becomes the working directory. Empty with `error` set when
+// neither works. `description` says which one it is.
+std::string PrepareBenchBoard(std::string& description, std::string& error);

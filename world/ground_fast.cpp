@@ -1,0 +1,362 @@
+// The fast ground renderer: the plain renderer's arithmetic reorganised, not
+// changed. It shares the plain renderer's checks and texel table (ground.h),
+// so both read and write exactly the same memory, and differs in three ways:
+//  - rows, not columns: every pixel of a row divides by the same k, and the
+//    row's stores are contiguous;
+//  - Dc / k and Ds / k without a division, through a split reciprocal of k
+//    that rounds to the same double (rows below the table still divide);
+//  - a vector stage that finds each pixel's texel table entry and texel, and
+//    a scalar stage for the two dependent loads and the store.
+#include "ground_fast.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "ground.h"
+#include "ground_fast_kernels.h"
+
+namespace {
+
+// Rays of the widest view the renderer accepts (ColumnBase 0), rounded up
+// to whole vector steps.
+constexpr int MaxColumns = GroundRowPixels;
+static_assert(MaxColumns % GroundColumnsPerStep == 0, "the row buffers hold whole vector steps");
+static_assert(OffMapSource <= static_cast<int>(GroundCellMask), "every texel table entry fits the packed cell");
+
+struct ReciprocalTable {
+    GroundReciprocal Entries[GroundReciprocalRows + 1];
+
+    ReciprocalTable()
+    {
+        Entries[0] = GroundReciprocal{0.0, 0.0};
+        for (int k = 1; k <= GroundReciprocalRows; ++k) {
+            const double reciprocal = 1.0 / k;
+            // Veltkamp's split: `high` keeps the leading 26 significant bits
+            // of 1 / k, so that its product with any float is exact.
+            const double spread = reciprocal * 134217729.0;  // 2^27 + 1
+            const double high = spread - (spread - reciprocal);
+            // high * k is exact (26 + 11 bits) and near 1, so 1 - high * k is
+            // exact too; one division rounds what remains of 1 / k.
+            const double low = (1.0 - high * k) / k;
+            Entries[k] = GroundReciprocal{high, low};
+        }
+    }
+};
+
+bool CpuRuns(int level)
+{
+#if defined(__x86_64__)
+    switch (level) {
+    case GroundPlain:
+    case GroundSse2:
+        return true;
+    case GroundAvx2:
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    case GroundAvx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
+               __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    default:
+        return false;
+    }
+#else
+    return level == GroundPlain;
+#endif
+}
+
+int StartingLevel()
+{
+    const char* forced = std::getenv("GROUNDVIEW_GROUND_LEVEL");
+    if (forced) {
+        const int level = GroundLevelFromName(forced);
+        if (level >= 0 && CpuRuns(level))
+            return level;
+    }
+    return GroundBestLevel();
+}
+
+std::atomic<int>& LevelInUse()
+{
+    static std::atomic<int> level{StartingLevel()};
+    return level;
+}
+
+GroundRowStage StageFor(int level)
+{
+#if defined(__x86_64__)
+    switch (level) {
+    case GroundAvx512:
+        return GroundRowAvx512;
+    case GroundAvx2:
+        return GroundRowAvx2;
+    default:
+        return GroundRowSse2;
+    }
+#else
+    (void)level;
+    return nullptr;
+#endif
+}
+
+// A row beyond the reciprocal table divides, exactly as the plain renderer,
+// and writes its result as the vector stage does.
+void DividedRow(const GroundRow& row, int64_t k)
+{
+    const double divisor = static_cast<double>(k);
+    for (int c = 0; c < row.Width; ++c) {
+        const int32_t gx = static_cast<int32_t>(row.X + row.DC[c] / divisor);
+        const int32_t gy = static_cast<int32_t>(row.Y - row.DS[c] / divisor);
+        const int32_t tx = gx >> 5;
+        const int32_t ty = gy >> 5;
+        const bool onMap = static_cast<uint32_t>(tx) < MapSize && static_cast<uint32_t>(ty) < MapSize;
+        const uint32_t cell = onMap ? static_cast<uint32_t>(CellSource(tx, ty)) : OffMapSource;
+        const uint32_t texel = static_cast<uint32_t>((gy & 31) * row.Pitch + (gx & 31));
+        row.Packed[c] = cell | texel << GroundCellBits;
+    }
+}
+
+// The texel table of the World, kept from one draw to the next: it depends
+// only on the tile images' places, the cells' tiles and frames and the low 8
+// bits of the global frame, which change once a tick at most, while frames
+// are drawn many times a tick. Each draw compares those and rebuilds the
+// table when anything differs.
+struct TexelTable {
+    bool Built = false;
+    TileImages Images;
+    int32_t GlobalFrame = 0;
+    uint16_t CellKeys[MapSize * MapSize];  // Tile << 8 | Frame, by CellSource
+    TexelSources Sources;
+
+    // The compact form, when every entry has the same pitch below
+    // GroundPitchLimit and all texels lie within 2^30 texels of Base: each
+    // entry as the distance of its first texel from Base, in texels.
+    int32_t Pitch = 0;  // 0 when there is no compact form
+    uintptr_t Base = 0;
+    int32_t Start[OffMapSource + 1];
+
+    bool Matches(const World& world, const TileImages& images) const
+    {
+        if (!Built || GlobalFrame != (world.AnimFrame & 0xFF) || !(Images == images))
+            return false;
+        uint32_t differ = 0;
+        for (int tx = 0; tx < MapSize; ++tx)
+            for (int ty = 0; ty < MapSize; ++ty)
+                differ |= CellKey(world.Cells[tx][ty]) ^ CellKeys[CellSource(tx, ty)];
+        return differ == 0;
+    }
+
+    void Rebuild(const World& world, const TileImages& images)
+    {
+        Images = images;
+        GlobalFrame = world.AnimFrame & 0xFF;
+        for (int tx = 0; tx < MapSize; ++tx)
+            for (int ty = 0; ty < MapSize; ++ty)
+                CellKeys[CellSource(tx, ty)] = CellKey(world.Cells[tx][ty]);
+        BuildTexelSources(world, images, Sources);
+        Built = true;
+        MakeCompact();
+    }
+
+private:
+    static uint32_t CellKey(const MapCell& cell) { return static_cast<uint32_t>(cell.Tile << 8 | cell.Frame); }
+
+    void MakeCompact()
+    {
+        Pitch = 0;
+        const int32_t pitch = Sources[0].Pitch;
+        uintptr_t lowest = reinterpret_cast<uintptr_t>(Sources[0].Texels);
+        uintptr_t highest = lowest;
+        for (const TexelSource& source : Sources) {
+            if (source.Pitch != pitch)
+                return;
+            const uintptr_t place = reinterpret_cast<uintptr_t>(source.Texels);
+            lowest = place < lowest ? place : lowest;
+            highest = place > highest ? place : highest;
+        }
+        if (pitch >= GroundPitchLimit || highest - lowest >= (uintptr_t{1} << 31))
+            return;
+        for (int entry = 0; entry <= OffMapSource; ++entry)
+            Start[entry] = static_cast<int32_t>((reinterpret_cast<uintptr_t>(Sources[entry].Texels) - lowest) / 2);
+        Base = lowest;
+        Pitch = pitch;
+    }
+};
+
+TexelTable& TableOfThisThread()
+{
+    thread_local std::unique_ptr<TexelTable> table;
+    if (!table)
+        table = std::make_unique<TexelTable>();
+    return *table;
+}
+
+// The scalar stage in compact form, for the rows that divide: the entry's
+// start, one texel and one store a pixel. Every texel address lies in an
+// image (or the blank block), as the texel table guarantees; it is reached
+// from Base by integer arithmetic, the images being separate objects.
+void CopyTexelsCompact(const TexelTable& table, const uint32_t* packed, int count, uint16_t* dest)
+{
+    for (int c = 0; c < count; ++c) {
+        const uint32_t p = packed[c];
+        const uint32_t texel = static_cast<uint32_t>(table.Start[p & GroundCellMask]) + (p >> GroundCellBits);
+        dest[c] = *reinterpret_cast<const uint16_t*>(table.Base + 2 * uintptr_t{texel});
+    }
+}
+
+// The scalar stage for any table: the offset holds the texel row and column (pitch
+// 32), and the entry's own pitch joins them.
+void CopyTexelsAnyPitch(const TexelSources& sources, const uint32_t* packed, int count, uint16_t* dest)
+{
+    for (int c = 0; c < count; ++c) {
+        const uint32_t p = packed[c];
+        const TexelSource& source = sources[p & GroundCellMask];
+        const int32_t texel = static_cast<int32_t>(p >> GroundCellBits);
+        dest[c] = source.Texels[(texel >> 5) * source.Pitch + (texel & 31)];
+    }
+}
+
+}  // namespace
+
+const char* GroundLevelName(int level)
+{
+    switch (level) {
+    case GroundPlain:
+        return "plain";
+    case GroundSse2:
+        return "sse2";
+    case GroundAvx2:
+        return "avx2";
+    case GroundAvx512:
+        return "avx512";
+    default:
+        return "?";
+    }
+}
+
+int GroundLevelFromName(const char* name)
+{
+    for (int level = 0; level < GroundLevels; ++level)
+        if (name && std::strcmp(name, GroundLevelName(level)) == 0)
+            return level;
+    return -1;
+}
+
+bool GroundLevelSupported(int level)
+{
+    return CpuRuns(level);
+}
+
+int GroundBestLevel()
+{
+    static const int best = [] {
+        int level = GroundPlain;
+        for (int candidate = GroundPlain; candidate < GroundLevels; ++candidate)
+            if (CpuRuns(candidate))
+                level = candidate;
+        return level;
+    }();
+    return best;
+}
+
+int GroundLevelInUse()
+{
+    return LevelInUse().load(std::memory_order_relaxed);
+}
+
+bool SetGroundLevel(int level)
+{
+    if (!CpuRuns(level))
+        return false;
+    LevelInUse().store(level, std::memory_order_relaxed);
+    return true;
+}
+
+const GroundReciprocal* GroundReciprocals()
+{
+    static const ReciprocalTable table;
+    return table.Entries;
+}
+
+void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, int horizon)
+{
+    const int level = GroundLevelInUse();
+    const GroundRowStage stage = StageFor(level);
+    if (level == GroundPlain || !stage) {
+        DrawGroundPlain(view, x, y, height, angle, horizon);
+        return;
+    }
+
+    GroundRows rows;
+    if (!PrepareGround(*this, view, x, y, height, angle, horizon, rows))
+        return;
+    if (rows.FirstRow >= rows.EndRow)
+        return;  // the view is too short for any ground row
+
+    TileImages images;
+    InspectTiles(*this, images);
+    TexelTable& table = TableOfThisThread();
+    if (!table.Matches(*this, images))
+        table.Rebuild(*this, images);
+
+    // The reach factors of every ray, by the view column the ray fills: ray
+    // n (column counter ColumnBase + n) fills column width - 1 - n. Columns
+    // past the width, up to a whole vector step, are zero and never stored.
+    const int width = view->w;
+    const int padded = (width + GroundColumnsPerStep - 1) / GroundColumnsPerStep * GroundColumnsPerStep;
+    alignas(64) double reachX[MaxColumns];
+    alignas(64) double reachY[MaxColumns];
+    alignas(64) uint32_t packed[MaxColumns];
+    const double scale = ViewHeight[height];
+    int a = angle - GroundFanOffset;
+    int r = -GroundFanOffset;
+    for (int n = 0; n < width; ++n, ++a, ++r) {
+        if (a < 0)
+            a += AngleSteps;
+        if (a > AngleSteps - 1)
+            a -= AngleSteps;
+        if (r < 0)
+            r += AngleSteps;
+        if (r > AngleSteps - 1)
+            r -= AngleSteps;
+        // Formed in double and rounded to float once, as in the plain renderer.
+        const float dc = static_cast<float>(scale * RCosTable[r] * CosTable[a]);
+        const float ds = static_cast<float>(scale * RCosTable[r] * SinTable[a]);
+        reachX[width - 1 - n] = dc;
+        reachY[width - 1 - n] = ds;
+    }
+    for (int c = width; c < padded; ++c)
+        reachX[c] = reachY[c] = 0.0;
+
+    // Without a compact form the vector stage's offsets hold the texel row
+    // and column, and the copies are made here.
+    GroundRow row;
+    row.DC = reachX;
+    row.DS = reachY;
+    row.Width = width;
+    row.X = x;
+    row.Y = y;
+    row.Pitch = table.Pitch ? table.Pitch : CellSize;
+    row.Start = table.Pitch ? table.Start : nullptr;
+    row.Base = table.Base;
+    row.Packed = packed;
+    const GroundReciprocal* reciprocals = GroundReciprocals();
+    row.Dest = reinterpret_cast<uint16_t*>(view->line[0]) + (horizon + rows.FirstRow) * GroundRowPixels;
+    for (int64_t k = rows.FirstRow; k < rows.EndRow; ++k, row.Dest += GroundRowPixels) {
+        if (k <= GroundReciprocalRows) {
+            row.High = reciprocals[k].High;
+            row.Low = reciprocals[k].Low;
+            stage(row);
+            if (!row.Start)
+                CopyTexelsAnyPitch(table.Sources, packed, width, row.Dest);
+        } else {
+            // Rows this far down divide, and are copied here in any form.
+            DividedRow(row, k);
+            if (row.Start)
+                CopyTexelsCompact(table, packed, width, row.Dest);
+            else
+                CopyTexelsAnyPitch(table.Sources, packed, width, row.Dest);
+        }
+    }
+}

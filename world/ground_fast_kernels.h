@@ -1,0 +1,51 @@
+// The per-row work of the fast ground renderer, one version per instruction
+// level. Internal to the renderer.
+#pragma once
+
+#include <cstdint>
+
+// One row of the ground. For each view column c (up to Width, the arrays
+// padded with zeros to a whole number of 16 columns), DC[c] and DS[c] are
+// the reach factors of the ray that fills the column, High and Low the split
+// reciprocal of the row's k. A vector stage finds each column's texel, as
+//   cell | ((gy & 31) * Pitch + (gx & 31)) << GroundCellBits
+// where `cell` is the entry of the texel table, tx * 64 + ty on the map and
+// 4096 outside it, and Pitch is below GroundPitchLimit. Then:
+//  - with a compact texel table (Start not null), the row stage copies the
+//    texel at Base + 2 * (Start[cell] + offset) bytes into Dest[c];
+//  - without one, it writes the packed values into Packed for all padded
+//    columns, for the caller to copy.
+struct GroundRow {
+    const double* DC;
+    const double* DS;
+    int Width;
+    double X;
+    double Y;
+    double High;
+    double Low;
+    int32_t Pitch;
+    const int32_t* Start;
+    uintptr_t Base;
+    uint16_t* Dest;
+    uint32_t* Packed;  // GroundColumnsPerStep-aligned, padded length
+};
+
+using GroundRowStage = void (*)(const GroundRow& row);
+
+constexpr int GroundCellBits = 13;
+constexpr uint32_t GroundCellMask = (1u << GroundCellBits) - 1;
+// 31 * pitch + 31 fits the 19 bits above the cell.
+constexpr int32_t GroundPitchLimit = 1 << 14;
+constexpr int GroundColumnsPerStep = 16;
+
+void GroundRowSse2(const GroundRow& row);
+void GroundRowAvx2(const GroundRow& row);
+void GroundRowAvx512(const GroundRow& row);
+
+// The row stages' quotients Dc / k on their own, for the proof that they are
+// the quotients the plain renderer divides for: out[i] for d[i], `count` a
+// multiple of 8.
+using GroundQuotientStage = void (*)(const double* d, int count, double high, double low, double* out);
+void GroundQuotientsSse2(const double* d, int count, double high, double low, double* out);
+void GroundQuotientsAvx2(const double* d, int count, double high, double low, double* out);
+void GroundQuotientsAvx512(const double* d, int count, double high, double low, double* out);
