@@ -114,8 +114,12 @@ void WholeFrame(benchmark::State& state)
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    // groundview_bench --make-board DIR: only writes the made map into DIR,
+    // for measuring other programs on the same map.
+    const bool makeBoard = argc == 3 && std::string(argv[1]) == "--make-board";
+    if (!makeBoard)
+        benchmark::Initialize(&argc, argv);
+    if (!makeBoard && benchmark::ReportUnrecognizedArguments(argc, argv))
         return 2;
     std::string error;
     if (!StartAllegroHeadless(error)) {
@@ -124,12 +128,22 @@ int main(int argc, char** argv)
     }
     BuildTables();
 
+    if (makeBoard) {
+        if (!MakeBenchBoard(argv[2], error)) {
+            std::fprintf(stderr, "groundview_bench: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("%s/bench.brd\n", argv[2]);
+        return 0;
+    }
+
     std::string description;
     Board = PrepareBenchBoard(description, error);
     World world;
     if (Board.empty() || world.LoadMap(Board.c_str()) != 0) {
         std::fprintf(stderr, "groundview_bench: no board to draw: %s\n",
                      Board.empty() ? error.c_str() : world.LastError().c_str());
+        RemoveBenchBoard();
         return 1;
     }
     TheWorld = &world;
@@ -148,5 +162,6 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("WholeFrame", WholeFrame);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    RemoveBenchBoard();
     return 0;
 }

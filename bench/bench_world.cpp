@@ -3,12 +3,15 @@
 #include <unistd.h>  // Required for: chdir(), access()
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 
 namespace {
 
 constexpr int MadeTiles = 12;
 constexpr int MadeFrames = 4;
+
+std::string MadeDirectory;
 
 // A tile image of `frames` frames side by side, with a pattern that differs
 // from texel to texel, frame to frame and tile to tile.
@@ -32,12 +35,13 @@ BitmapPtr GradientSky()
 
 // Twelve tiles of four frames, a 2880 x 101 sky, random tiles on every
 // cell, a quarter of the cells animated, the ground outside animated too.
-std::string MakeBoard(std::string& error)
+}  // namespace
+
+bool MakeBenchBoard(const std::string& directory, std::string& error)
 {
-    char directory[] = "/tmp/groundview-bench-XXXXXX";
-    if (!mkdtemp(directory) || chdir(directory) != 0) {
-        error = "cannot make a directory under /tmp";
-        return "";
+    if (chdir(directory.c_str()) != 0) {
+        error = "cannot change to " + directory;
+        return false;
     }
     World world;
     PALETTE palette;
@@ -66,12 +70,10 @@ std::string MakeBoard(std::string& error)
     // The images are only named here; CreateMap writes names, not pictures.
     if (world.CreateMap("bench.brd") != 0) {
         error = world.LastError();
-        return "";
+        return false;
     }
-    return std::string(directory) + "/bench.brd";
+    return true;
 }
-
-}  // namespace
 
 std::string PrepareBenchBoard(std::string& description, std::string& error)
 {
@@ -80,8 +82,24 @@ std::string PrepareBenchBoard(std::string& description, std::string& error)
         description = "data/test.brd";
         return std::string(GROUNDVIEW_SOURCE_DIR) + "/data/test.brd";
     }
-    const std::string made = MakeBoard(error);
+    char directory[] = "/tmp/groundview-bench-XXXXXX";
+    if (!mkdtemp(directory)) {
+        error = "cannot make a directory under /tmp";
+        return "";
+    }
+    MadeDirectory = directory;
+    if (!MakeBenchBoard(directory, error))
+        return "";
     description = "a made map of " + std::to_string(MadeTiles) + " tiles x " + std::to_string(MadeFrames) +
                   " frames (no data/test.brd in the source tree)";
-    return made;
+    return MadeDirectory + "/bench.brd";
+}
+
+void RemoveBenchBoard()
+{
+    if (MadeDirectory.empty())
+        return;
+    std::error_code ignored;
+    std::filesystem::remove_all(MadeDirectory, ignored);
+    MadeDirectory.clear();
 }

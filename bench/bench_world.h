@@ -12,3 +12,10 @@
 // /tmp that becomes the working directory. Empty with `error` set when
 // neither works. `description` says which one it is.
 std::string PrepareBenchBoard(std::string& description, std::string& error);
+
+// Writes the made map into `directory` as bench.brd with its images, named
+// relative to that directory, which becomes the working directory.
+bool MakeBenchBoard(const std::string& directory, std::string& error);
+
+// Removes the made map's directory, if one was made.
+void RemoveBenchBoard();
