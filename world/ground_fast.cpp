@@ -10,9 +10,14 @@
 #include "ground_fast.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
 
 #include "ground.h"
 #include "ground_fast_kernels.h"
@@ -117,16 +122,20 @@ void DividedRow(const GroundRow& row, int64_t k)
     }
 }
 
+bool SameKeys(const MapCell* cells, const uint32_t* keys);
+
 // The texel table of the World, kept from one draw to the next: it depends
 // only on the tile images' places, the cells' tiles and frames and the low 8
 // bits of the global frame, which change once a tick at most, while frames
 // are drawn many times a tick. Each draw compares those and rebuilds the
 // table when anything differs.
 struct TexelTable {
+    static constexpr uint32_t KeyBytes = 0xFF00FF00;  // little-endian: bytes 13 and 15
+
     bool Built = false;
     TileImages Images;
     int32_t GlobalFrame = 0;
-    uint16_t CellKeys[MapSize * MapSize];  // Tile << 8 | Frame, by CellSource
+    uint32_t CellKeys[MapSize * MapSize];  // CellKey of each cell, by CellSource
     TexelSources Sources;
 
     // The compact form, when every entry has the same pitch below
@@ -140,27 +149,34 @@ struct TexelTable {
     {
         if (!Built || GlobalFrame != (world.AnimFrame & 0xFF) || !(Images == images))
             return false;
-        uint32_t differ = 0;
-        for (int tx = 0; tx < MapSize; ++tx)
-            for (int ty = 0; ty < MapSize; ++ty)
-                differ |= CellKey(world.Cells[tx][ty]) ^ CellKeys[CellSource(tx, ty)];
-        return differ == 0;
+        return SameKeys(&world.Cells[0][0], CellKeys);
     }
 
     void Rebuild(const World& world, const TileImages& images)
     {
         Images = images;
         GlobalFrame = world.AnimFrame & 0xFF;
-        for (int tx = 0; tx < MapSize; ++tx)
-            for (int ty = 0; ty < MapSize; ++ty)
-                CellKeys[CellSource(tx, ty)] = CellKey(world.Cells[tx][ty]);
+        const MapCell* cells = &world.Cells[0][0];
+        for (int cell = 0; cell < MapSize * MapSize; ++cell)
+            CellKeys[cell] = CellKey(cells[cell]);
         BuildTexelSources(world, images, Sources);
         Built = true;
         MakeCompact();
     }
 
+    // The bytes of a cell that the table depends on: Frame and Tile, the
+    // second and fourth of its last four, read as one word (cells lie in
+    // order tx * 64 + ty, as the table's entries do).
+    static uint32_t CellKey(const MapCell& cell)
+    {
+        static_assert(offsetof(MapCell, Frame) == 13 && offsetof(MapCell, Tile) == 15, "Frame and Tile in the last word");
+        static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the key masks little-endian words");
+        uint32_t word;
+        std::memcpy(&word, reinterpret_cast<const char*>(&cell) + 12, sizeof word);
+        return word & KeyBytes;
+    }
+
 private:
-    static uint32_t CellKey(const MapCell& cell) { return static_cast<uint32_t>(cell.Tile << 8 | cell.Frame); }
 
     void MakeCompact()
     {
@@ -183,6 +199,31 @@ private:
         Pitch = pitch;
     }
 };
+
+// Whether every cell's key is the one kept: 4096 cells, 16 bytes each.
+bool SameKeys(const MapCell* cells, const uint32_t* keys)
+{
+#if defined(__x86_64__)
+    // Four cells at a time: the last word of each, gathered by unpacking.
+    static_assert(sizeof(MapCell) == 16, "a cell is one 16-byte vector");
+    const __m128i keyBytes = _mm_set1_epi32(static_cast<int>(TexelTable::KeyBytes));
+    __m128i differ = _mm_setzero_si128();
+    for (int cell = 0; cell < MapSize * MapSize; cell += 4) {
+        const __m128i* four = reinterpret_cast<const __m128i*>(cells + cell);
+        const __m128i low = _mm_unpackhi_epi32(_mm_loadu_si128(four), _mm_loadu_si128(four + 1));
+        const __m128i high = _mm_unpackhi_epi32(_mm_loadu_si128(four + 2), _mm_loadu_si128(four + 3));
+        const __m128i words = _mm_unpackhi_epi64(low, high);
+        const __m128i kept = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keys + cell));
+        differ = _mm_or_si128(differ, _mm_xor_si128(_mm_and_si128(words, keyBytes), kept));
+    }
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) == 0xFFFF;
+#else
+    uint32_t differ = 0;
+    for (int cell = 0; cell < MapSize * MapSize; ++cell)
+        differ |= TexelTable::CellKey(cells[cell]) ^ keys[cell];
+    return differ == 0;
+#endif
+}
 
 TexelTable& TableOfThisThread()
 {

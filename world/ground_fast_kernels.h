@@ -32,10 +32,12 @@ struct GroundRow {
 
 using GroundRowStage = void (*)(const GroundRow& row);
 
-constexpr int GroundCellBits = 13;
+// The cell in the low half, so that the scalar stage splits a packed value
+// with a zero extension and a shift.
+constexpr int GroundCellBits = 16;
 constexpr uint32_t GroundCellMask = (1u << GroundCellBits) - 1;
-// 31 * pitch + 31 fits the 19 bits above the cell.
-constexpr int32_t GroundPitchLimit = 1 << 14;
+// 31 * pitch + 31 fits the 16 bits above the cell.
+constexpr int32_t GroundPitchLimit = 1 << 11;
 constexpr int GroundColumnsPerStep = 16;
 
 void GroundRowSse2(const GroundRow& row);

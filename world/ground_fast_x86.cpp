@@ -32,17 +32,27 @@ constexpr int OffMap = 4096;
 // store has left for the cache.
 constexpr int CopyLag = 2 * GroundColumnsPerStep;
 
+// The scalar stage for one column.
+inline void CopyColumn(const GroundRow& row, const uint32_t* packed, int c)
+{
+    const uint32_t p = packed[c];
+    const uint32_t texel = static_cast<uint32_t>(row.Start[p & GroundCellMask]) + (p >> GroundCellBits);
+    row.Dest[c] = *reinterpret_cast<const uint16_t*>(row.Base + 2 * uintptr_t{texel});
+}
+
 // The scalar stage for the columns first..end - 1.
 inline void CopyColumns(const GroundRow& row, const uint32_t* packed, int first, int end)
 {
-    const int32_t* start = row.Start;
-    const uintptr_t base = row.Base;
-    uint16_t* dest = row.Dest;
-    for (int c = first; c < end; ++c) {
-        const uint32_t p = packed[c];
-        const uint32_t texel = static_cast<uint32_t>(start[p & GroundCellMask]) + (p >> GroundCellBits);
-        dest[c] = *reinterpret_cast<const uint16_t*>(base + 2 * uintptr_t{texel});
-    }
+    for (int c = first; c < end; ++c)
+        CopyColumn(row, packed, c);
+}
+
+// The scalar stage for one whole vector step, unrolled.
+inline void CopyStep(const GroundRow& row, const uint32_t* packed, int first)
+{
+#pragma GCC unroll 16
+    for (int c = first; c < first + GroundColumnsPerStep; ++c)
+        CopyColumn(row, packed, c);
 }
 
 // After the last vector step: the columns the scalar stage has not reached.
@@ -134,7 +144,7 @@ void GroundRowSse2(const GroundRow& row)
                 _mm_cmpeq_epi32(_mm_and_si128(_mm_or_si128(tx, ty), outside), _mm_setzero_si128());
             const __m128i cell = _mm_or_si128(_mm_slli_epi32(tx, 6), ty);
             const __m128i source = _mm_or_si128(_mm_and_si128(onMap, cell), _mm_andnot_si128(onMap, offMap));
-            // The row (below 32) times the pitch (below 2^14), from the low
+            // The row (below 32) times the pitch (below 2^11), from the low
             // and the high halves of 16-bit products: SSE2 has no 32-bit
             // multiply.
             const __m128i texelRow = _mm_and_si128(gy, low5);
@@ -145,7 +155,7 @@ void GroundRowSse2(const GroundRow& row)
                             _mm_or_si128(source, _mm_slli_epi32(texel, GroundCellBits)));
         }
         if (row.Start && first >= CopyLag)
-            CopyColumns(row, packed, first - CopyLag, first - CopyLag + GroundColumnsPerStep);
+            CopyStep(row, packed, first - CopyLag);
     }
     if (row.Start)
         CopyRest(row, packed);
@@ -190,7 +200,7 @@ __attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row)
                                _mm256_or_si256(source, _mm256_slli_epi32(texel, GroundCellBits)));
         }
         if (row.Start && first >= CopyLag)
-            CopyColumns(row, packed, first - CopyLag, first - CopyLag + GroundColumnsPerStep);
+            CopyStep(row, packed, first - CopyLag);
     }
     if (row.Start)
         CopyRest(row, packed);
@@ -231,7 +241,7 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void Grou
         const __m512i texel = _mm512_add_epi32(rowStart, _mm512_and_si512(gx, low5));
         _mm512_store_si512(packed + c, _mm512_or_si512(source, _mm512_slli_epi32(texel, GroundCellBits)));
         if (row.Start && c >= CopyLag)
-            CopyColumns(row, packed, c - CopyLag, c - CopyLag + GroundColumnsPerStep);
+            CopyStep(row, packed, c - CopyLag);
     }
     if (row.Start)
         CopyRest(row, packed);
