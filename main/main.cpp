@@ -1,6 +1,7 @@
 // groundview's entry point: start-up, the main loop, shutdown.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "shell.h"
 
@@ -37,8 +38,14 @@ int main(int argc, char* argv[])
         }
     }
     Init();
-    GameLoop();
+    std::string failure;
+    const int status = GameLoop(failure);
     ShutDown();
-    return 0;
+    if (status != 0) {
+        // Out of the graphics mode first, so that the message can be seen.
+        allegro_exit();
+        std::fprintf(stderr, "groundview: %s\n", failure.c_str());
+    }
+    return status;
 }
 END_OF_MAIN()

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 constexpr int ScreenWidth = 640;
 constexpr int ScreenHeight = 480;
@@ -32,7 +33,8 @@ void gtimer();
 // Brings up Allegro, the screen, the bitmaps, the timer and the tables; on
 // failure prints why and ends the process with status 1.
 void Init();
-// Runs the viewer until Esc.
-void GameLoop();
+// Runs the viewer until Esc and returns the exit status: 0 after Esc, 1 when
+// the map cannot be loaded, with the reason in `failure`.
+int GameLoop(std::string& failure);
 // Destroys what Init created.
 void ShutDown();

@@ -134,6 +134,23 @@ bool Contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+// Runs `test` in a child process as the user nobody when this one is root,
+// since root may read and write any file; true when `test` returned true.
+template <class Test>
+bool AsNobody(Test test)
+{
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        _exit(test() ? 0 : 1);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -414,9 +431,12 @@ TEST(BoardFile, AReadOnlyBoardFileLoads)
     ScratchDir dir;
     WriteBytes("ro.brd", Board().Build());
     ASSERT_EQ(chmod("ro.brd", 0444), 0);
-    World world;
-    EXPECT_EQ(world.LoadMap("ro.brd"), 0) << world.LastError();
-    EXPECT_EQ(world.TileCount, 2);
+    ASSERT_EQ(chmod(".", 0555), 0);
+    EXPECT_TRUE(AsNobody([] {
+        World world;
+        return world.LoadMap("ro.brd") == 0 && world.TileCount == 2;
+    }));
+    chmod(".", 0700);  // so that the scratch directory can be removed
 }
 
 TEST(BoardFile, SaveKeepsPermissionBitsAndFollowsSymbolicLinks)
@@ -429,6 +449,17 @@ TEST(BoardFile, SaveKeepsPermissionBitsAndFollowsSymbolicLinks)
     world.AnimDelay = 99;
     ASSERT_EQ(world.SaveMap("p.brd"), 0) << world.LastError();
     EXPECT_EQ(ModeOf("p.brd"), 0640u);
+
+    // Root can give the file back to its owner; others cannot, and need not.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown("p.brd", 1234, 4321), 0);
+        ASSERT_EQ(world.SaveMap("p.brd"), 0) << world.LastError();
+        struct stat owned;
+        ASSERT_EQ(stat("p.brd", &owned), 0);
+        EXPECT_EQ(owned.st_uid, 1234u);
+        EXPECT_EQ(owned.st_gid, 4321u);
+        EXPECT_EQ(ModeOf("p.brd"), 0640u);
+    }
 
     ASSERT_EQ(symlink("p.brd", "link.brd"), 0);
     world.AnimDelay = 98;
@@ -590,14 +621,19 @@ TEST(BoardFile, ARefusedSaveLeavesTheFileAsItWas)
 
 TEST(BoardFile, SaveRefusesAFileItMayNotWrite)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root may write any file";
     ScratchDir dir;
     WriteBytes("ro.brd", Board().Build());
     ASSERT_EQ(chmod("ro.brd", 0444), 0);
-    World world;
-    EXPECT_NE(world.SaveMap("ro.brd"), 0);
-    EXPECT_EQ(world.LastError(), "ro.brd: cannot open for writing: Permission denied");
+    ASSERT_EQ(chmod(".", 0777), 0);  // even the directory is open to all
+    const Bytes before = ReadBytes("ro.brd");
+
+    EXPECT_TRUE(AsNobody([] {
+        World world;
+        return world.SaveMap("ro.brd") != 0 &&
+               world.LastError() == "ro.brd: cannot open for writing: Permission denied";
+    }));
+    EXPECT_TRUE(ReadBytes("ro.brd") == before);
+    EXPECT_EQ(FilesIn("."), (std::set<std::string>{".", "..", "ro.brd"}));
 }
 
 // Runs `attempt` once with no fault to count the steps, then once with each
@@ -739,4 +775,22 @@ TEST(BoardFile, AFailureAtAnyStepOfACreateLeavesNoFile)
     EXPECT_EQ(steps, 8);
     ASSERT_EQ(world.CreateMap("c.brd"), 0) << world.LastError();
     EXPECT_EQ(ReadBytes("c.brd").size(), 61589u);
+}
+
+TEST(BoardFile, ABackslashInTheBoardFileNameSeparatesDirectories)
+{
+    ScratchDir dir;
+    ASSERT_EQ(mkdir("data", 0755), 0);
+    World world;
+    world.AnimDelay = 5;
+    ASSERT_EQ(world.CreateMap("data\\test.brd"), 0) << world.LastError();
+    EXPECT_TRUE(FileExists("data/test.brd"));
+    world.AnimDelay = 6;
+    ASSERT_EQ(world.SaveMap("data\\test.brd"), 0) << world.LastError();
+    World again;
+    ASSERT_EQ(again.LoadMap("data\\test.brd"), 0) << again.LastError();
+    EXPECT_EQ(again.AnimDelay, 6);
+    // Messages name the file as it was given.
+    EXPECT_NE(again.LoadMap("data\\none.brd"), 0);
+    EXPECT_EQ(again.LastError(), "data\\none.brd: cannot open: No such file or directory");
 }

@@ -74,7 +74,7 @@ TEST(Sky, PanoramaWindowFollowsTheHeading)
         world.DrawSky(frame.view.get(), 480.0f, 480.0f, 14, angle, 100);
         ExpectSky(frame, 2880, 101, angle, 100);
     }
-    // The Part's corners, spelled out.
+    // The corners of the window at heading 1, spelled out.
     Frame frame = MakeFrame();
     world.DrawSky(frame.view.get(), 0.0f, 0.0f, 14, 1, 100);
     EXPECT_EQ(PixelAt(frame.view.get(), 0, 0), SkyPixel(2879, 0));

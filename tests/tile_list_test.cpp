@@ -8,8 +8,10 @@
 #include <cstring>
 
 #include "test_support.h"
+#include "frame.h"
 #include "tile_list.h"
 #include "world.h"
+#include "world_state.h"
 
 namespace {
 
@@ -172,6 +174,7 @@ TEST(TileListParser, RefusalsNameTheFaultWithItsNumbers)
         {" \r\n", "t.lst: no tile count at the start, found only white space"},
         {"  tiles: 3\n", "t.lst: no tile count at the start, found \"tiles:\""},
         {"+-5", "t.lst: no tile count at the start, found \"+-5\""},
+        {"a\\b\"c 2", "t.lst: no tile count at the start, found \"a\\b\\x22c\""},
         {"-3 a b c", "t.lst: the tile count -3 is below 0"},
         {"-0x10", "t.lst: the tile count -0x10 (-16) is below 0"},
         {"101", "t.lst: the tile count 101 is above 100, the most a map holds"},
@@ -279,38 +282,6 @@ void FillWithOldMap(World& world)
     world.ExtraFloat = 3.25f;
 }
 
-// Everything a World holds, images by identity.
-struct WorldCopy {
-    std::vector<uint8_t> cells, tileNames, skyName;
-    std::vector<BITMAP*> tiles;
-    BITMAP* sky;
-    int32_t tileCount, columnBase, animFrame, animLastFrame, animDelay, animTick;
-    float extraFloat;
-
-    explicit WorldCopy(const World& w)
-        : cells(reinterpret_cast<const uint8_t*>(w.Cells),
-                reinterpret_cast<const uint8_t*>(w.Cells) + sizeof w.Cells),
-          tileNames(reinterpret_cast<const uint8_t*>(w.TileNames),
-                    reinterpret_cast<const uint8_t*>(w.TileNames) + sizeof w.TileNames),
-          skyName(w.SkyName, w.SkyName + sizeof w.SkyName),
-          sky(w.Sky.get()),
-          tileCount(w.TileCount), columnBase(w.ColumnBase), animFrame(w.AnimFrame),
-          animLastFrame(w.AnimLastFrame), animDelay(w.AnimDelay), animTick(w.AnimTick),
-          extraFloat(w.ExtraFloat)
-    {
-        for (const BitmapPtr& tile : w.Tiles)
-            tiles.push_back(tile.get());
-    }
-    bool operator==(const WorldCopy& o) const
-    {
-        return cells == o.cells && tileNames == o.tileNames && skyName == o.skyName &&
-               tiles == o.tiles && sky == o.sky && tileCount == o.tileCount &&
-               columnBase == o.columnBase && animFrame == o.animFrame &&
-               animLastFrame == o.animLastFrame && animDelay == o.animDelay &&
-               animTick == o.animTick && std::memcmp(&extraFloat, &o.extraFloat, 4) == 0;
-    }
-};
-
 }  // namespace
 
 TEST(NewMap, ReadsTheCountInEveryBase)
@@ -404,6 +375,15 @@ TEST(NewMap, ASingleNameLeavesEveryCellOnTheMissingTileOne)
     for (int tx = 0; tx < MapSize; tx++)
         for (int ty = 0; ty < MapSize; ty++)
             ASSERT_EQ(world.Cells[tx][ty].Tile, 1);
+
+    // The ground renderer draws the missing tile 1 as tile 0: from the middle
+    // of the map every ground pixel has tile 0's colour.
+    OffscreenFrame frame = MakeOffscreenFrame();
+    ASSERT_NE(frame.View, nullptr);
+    world.DrawGroundPlain(frame.View.get(), 1024.0f, 1024.0f, ViewHeightIndex, 300, Horizon);
+    for (int y = Horizon + 1; y < ViewRows - 1; y++)
+        for (int x = 0; x < ViewWidth; x++)
+            ASSERT_EQ(PixelAt(frame.View.get(), x, y), TileColor(0)) << x << "," << y;
 }
 
 TEST(NewMap, AMissingImageGetsAPlaceholderAndKeepsItsName)
@@ -413,9 +393,10 @@ TEST(NewMap, AMissingImageGetsAPlaceholderAndKeepsItsName)
     ASSERT_EQ(mkdir("art", 0755), 0);
     BitmapPtr inDir = MakeSolidBitmap(64, 32, 0x0ABC);
     SaveImage("art/grass.bmp", inDir.get());
-    WriteText("tiles.txt", "4 t0.bmp gone.bmp art\\grass.bmp t1.bmp");
+    // Names are relative to the working directory, wherever the list lies.
+    WriteText("art/tiles.txt", "4 t0.bmp gone.bmp art\\grass.bmp t1.bmp");
     World world;
-    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.NewMap("art\\tiles.txt"), 0) << world.LastError();
     ASSERT_EQ(world.TileCount, 4);
     EXPECT_STREQ(world.TileNames[1], "gone.bmp");
     ASSERT_NE(world.Tiles[1], nullptr);
@@ -442,7 +423,7 @@ TEST(NewMap, ResetsTheCellsAndKeepsTheGlobals)
     World world;
     FillWithOldMap(world);
     world.ColumnBase = 161;  // not a value NewMap could make up
-    const WorldCopy before(world);
+    const WorldState before = Snapshot(world);
     ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
 
     for (int tx = 0; tx < MapSize; tx++)
@@ -471,12 +452,70 @@ TEST(NewMap, ResetsTheCellsAndKeepsTheGlobals)
     EXPECT_STREQ(world.SkyName, "old-sky.bmp");
     EXPECT_EQ(0, std::memcmp(world.SkyName, before.skyName.data(), NameSlotSize));
     ASSERT_NE(world.Sky, nullptr);
-    EXPECT_NE(world.Sky.get(), before.sky);
+    EXPECT_NE(world.Sky.get(), before.sky.pointer);
     EXPECT_EQ(world.Sky->w, 2880);
     EXPECT_EQ(world.Sky->h, 101);
     for (int y = 0; y < world.Sky->h; y++)
         for (int x = 0; x < world.Sky->w; x++)
             ASSERT_EQ(PixelAt(world.Sky.get(), x, y), 0) << x << "," << y;
+}
+
+TEST(NewMap, NoCellAnimatesWhileTheGlobalAnimationRunsOn)
+{
+    ScratchDir dir;
+    WriteTileImages(2);
+    WriteText("tiles.txt", "2 t0.bmp t1.bmp");
+    World world;
+    FillWithOldMap(world);  // every cell animated, the global animation at frame 1 of 0..3
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    // Each global frame lasts AnimDelay + 1 = 3 ticks; one tick of frame 1
+    // has already passed.
+    const int expected[] = {1, 2, 2, 2, 3, 3, 3, 0, 0, 0, 1};
+    for (int call = 0; call < 11; call++) {
+        world.AnimateTiles();
+        ASSERT_EQ(world.AnimFrame, expected[call]) << "call " << call;
+        for (int tx = 0; tx < MapSize; tx++)
+            for (int ty = 0; ty < MapSize; ty++) {
+                ASSERT_EQ(world.Cells[tx][ty].Frame, 0);
+                ASSERT_EQ(world.Cells[tx][ty].Tick, 0);
+            }
+    }
+}
+
+TEST(NewMap, SaveMapWritesTheNewMapWithTheOldSkyName)
+{
+    ScratchDir dir;
+    WriteTileImages(2);
+    WriteText("tiles.txt", "2 t0.bmp t1.bmp");
+    {
+        World empty;
+        ASSERT_EQ(empty.CreateMap("map.brd"), 0) << empty.LastError();
+    }
+    World world;
+    FillWithOldMap(world);
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.SaveMap("map.brd"), 0) << world.LastError();
+
+    const Bytes file = ReadBytes("map.brd");
+    ASSERT_EQ(file.size(), 61589u + 2 * 128);
+    char skySlot[NameSlotSize] = {};
+    std::memcpy(skySlot, file.data() + file.size() - NameSlotSize, NameSlotSize);
+    EXPECT_STREQ(skySlot, "old-sky.bmp");
+
+    World loaded;
+    ASSERT_EQ(loaded.LoadMap("map.brd"), 0) << loaded.LastError();
+    EXPECT_EQ(loaded.TileCount, 2);
+    EXPECT_STREQ(loaded.TileNames[1], "t1.bmp");
+    EXPECT_STREQ(loaded.SkyName, "old-sky.bmp");
+    EXPECT_EQ(loaded.ExtraFloat, 0.5f);
+    EXPECT_EQ(loaded.AnimDelay, 2);
+    EXPECT_EQ(loaded.AnimLastFrame, 3);
+    const MapCell& cell = loaded.Cells[5][9];
+    EXPECT_EQ(cell.Tile, 1);
+    EXPECT_EQ(cell.Flags, 0);
+    EXPECT_EQ(cell.ExtraA, 5009);
+    EXPECT_EQ(cell.ExtraB, -(5 * 64 + 9));
+    EXPECT_EQ(cell.LastFrame, 10);
 }
 
 TEST(NewMap, RefusedListsLeaveTheWorldAsItWas)
@@ -511,10 +550,10 @@ TEST(NewMap, RefusedListsLeaveTheWorldAsItWas)
             WriteText(c.list, c.content);
         World world;
         FillWithOldMap(world);
-        const WorldCopy before(world);
+        const WorldState before = Snapshot(world);
         EXPECT_NE(world.NewMap(c.list.c_str()), 0);
         EXPECT_EQ(world.LastError(), c.message);
-        EXPECT_TRUE(WorldCopy(world) == before);
+        EXPECT_TRUE(Unchanged(before, world));
     }
 }
 
@@ -531,14 +570,127 @@ TEST(NewMap, AnOverlongFileCountsOnlyIfItsNamesEndEarly)
     // A list whose names lie beyond the first megabyte is not read on.
     WriteText("far.txt", "2" + std::string(1100000, ' ') + "t0.bmp t1.bmp");
     FillWithOldMap(world);
-    const WorldCopy before(world);
+    const WorldState before = Snapshot(world);
     EXPECT_NE(world.NewMap("far.txt"), 0);
     EXPECT_EQ(world.LastError(), "far.txt: the tile count and names do not end within the first 1048576 bytes");
-    EXPECT_TRUE(WorldCopy(world) == before);
+    EXPECT_TRUE(Unchanged(before, world));
 
     // Nor one whose last name runs across that limit: "t0." alone is no name.
     WriteText("across.txt", "1" + std::string(1048576 - 4, ' ') + "t0.bmp\n");
     EXPECT_NE(world.NewMap("across.txt"), 0);
     EXPECT_EQ(world.LastError(), "across.txt: the tile count and names do not end within the first 1048576 bytes");
-    EXPECT_TRUE(WorldCopy(world) == before);
+    EXPECT_TRUE(Unchanged(before, world));
+}
+
+namespace {
+
+void Put32(Bytes& out, uint32_t value)
+{
+    for (int i = 0; i < 4; i++)
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void PutSlot(Bytes& out, const std::string& name)
+{
+    Bytes slot(NameSlotSize, 0);
+    std::copy(name.begin(), name.end(), slot.begin());
+    out.insert(out.end(), slot.begin(), slot.end());
+}
+
+// The board file of a new map, written out field by field: header byte 0,
+// body at offset 5, every cell record zero but for Tile 1, no global
+// animation, ExtraFloat 0.5.
+Bytes NewBoardFile(const std::vector<std::string>& names, const std::string& sky)
+{
+    Bytes file = {0};
+    Put32(file, 5);
+    for (int record = 0; record < MapSize * MapSize; record++) {
+        for (int i = 0; i < 14; i++)
+            file.push_back(0);
+        file.push_back(1);
+    }
+    Put32(file, static_cast<uint32_t>(names.size()));
+    for (const std::string& name : names)
+        PutSlot(file, name);
+    Put32(file, 0);  // AnimDelay
+    Put32(file, 0);  // AnimLastFrame
+    for (uint8_t b : {0x00, 0x00, 0x00, 0x3F})
+        file.push_back(b);
+    PutSlot(file, sky);
+    return file;
+}
+
+std::string Boardtool(const std::string& arguments)
+{
+    return ProgramPath("boardtool") + " " + arguments;
+}
+
+}  // namespace
+
+TEST(BoardtoolNew, WritesTheBoardFileOfANewMap)
+{
+    ScratchDir dir;
+    WriteTileImages(2);
+    WriteText("tiles.txt", "3\r\nt0.bmp\r\ngone.bmp\r\nt1.bmp\r\n");
+
+    CommandResult result = RunCommand(Boardtool("new tiles.txt map.brd --sky sky\\\\day.bmp"));
+    ASSERT_EQ(result.status, 0) << result.err;
+    const Bytes expected = NewBoardFile({"t0.bmp", "gone.bmp", "t1.bmp"}, "sky\\day.bmp");
+    ASSERT_EQ(expected.size(), 61589u + 3 * 128);
+    EXPECT_TRUE(ReadBytes("map.brd") == expected);
+    EXPECT_EQ(result.out, "map.brd: new map of 3 tiles, every cell on tile 1, sky sky\\day.bmp\n");
+
+    // Without --sky the sky name slot is empty.
+    result = RunCommand(Boardtool("new tiles.txt plain.brd"));
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(ReadBytes("plain.brd") == NewBoardFile({"t0.bmp", "gone.bmp", "t1.bmp"}, ""));
+
+    // The longest sky name fits.
+    const std::string longest(127, 's');
+    result = RunCommand(Boardtool("new tiles.txt long.brd --sky " + longest));
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(ReadBytes("long.brd") == NewBoardFile({"t0.bmp", "gone.bmp", "t1.bmp"}, longest));
+
+    // The file is one the viewer loads: the tiles found and a placeholder.
+    World world;
+    ASSERT_EQ(world.LoadMap("map.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.TileCount, 3);
+    EXPECT_EQ(PixelAt(world.Tiles[2].get(), 0, 0), TileColor(1));
+    EXPECT_EQ(world.Tiles[1]->w, 32);
+}
+
+TEST(BoardtoolNew, WritesNothingWhenRefused)
+{
+    ScratchDir dir;
+    WriteTileImages(2);
+    WriteText("tiles.txt", "2 t0.bmp t1.bmp");
+    WriteText("short.txt", "3 t0.bmp t1.bmp");
+    const Bytes old = {'o', 'l', 'd'};
+    WriteBytes("old.brd", old);
+
+    CommandResult result = RunCommand(Boardtool("new tiles.txt old.brd"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "boardtool: old.brd: not created: already exists; it is not replaced\n");
+    EXPECT_TRUE(ReadBytes("old.brd") == old);
+
+    result = RunCommand(Boardtool("new short.txt map.brd"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "boardtool: short.txt: the tile count is 3 but only 2 names follow\n");
+    EXPECT_FALSE(FileExists("map.brd"));
+
+    result = RunCommand(Boardtool("new absent.txt map.brd"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "boardtool: absent.txt: cannot open the tile list: No such file or directory\n");
+    EXPECT_FALSE(FileExists("map.brd"));
+
+    result = RunCommand(Boardtool("new tiles.txt map.brd --sky " + std::string(128, 's')));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "boardtool: --sky: a sky name has at most 127 characters, this one 128\n");
+    EXPECT_FALSE(FileExists("map.brd"));
+
+    result = RunCommand(Boardtool("new tiles.txt"));
+    EXPECT_EQ(result.status, 2);
+    EXPECT_FALSE(FileExists("map.brd"));
+    // Nothing was left behind, not even a temporary file.
+    EXPECT_EQ(RunCommand("ls -A").out, "old.brd\nshort.txt\nt0.bmp\nt1.bmp\ntiles.txt\n");
 }

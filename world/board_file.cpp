@@ -321,7 +321,7 @@ int World::SaveMap(const char* name)
         return Fail(std::string(name) + ": the new file does not fit in memory; not saved");
     }
 
-    if (!ReplaceFileAtomically(path, bytes, info.st_mode & 07777, error))
+    if (!ReplaceFileAtomically(path, bytes, error))
         return Fail(std::string(name) + ": not saved, the file is unchanged: " + error);
     return 0;
 }

@@ -53,10 +53,14 @@ public:
     // Closes the descriptor, reporting a failure the kernel noticed late.
     bool Close()
     {
-        const bool injected = Injected("close");
-        const int result = close(fd);
+        const int descriptor = fd;
         fd = -1;
-        return !injected && result == 0;
+        if (Injected("close")) {
+            close(descriptor);
+            errno = EIO;
+            return false;
+        }
+        return close(descriptor) == 0;
     }
     std::string path;
     int fd = -1;
@@ -73,8 +77,8 @@ static std::string DirectoryOf(const std::string& path)
 }
 
 // Opens a fresh file named after `path` in the same directory, so that a
-// rename stays within one file system. Created with 0666 less the umask.
-static bool CreateTemp(const std::string& path, TempFile& temp, std::string& error)
+// rename stays within one file system. Created with `mode` less the umask.
+static bool CreateTemp(const std::string& path, mode_t mode, TempFile& temp, std::string& error)
 {
     static unsigned counter;
     const size_t slash = path.rfind('/');
@@ -87,7 +91,7 @@ static bool CreateTemp(const std::string& path, TempFile& temp, std::string& err
     for (int attempt = 0; attempt < 100; attempt++) {
         const std::string name = DirectoryOf(path) + "/." + base + ".tmp" + std::to_string(getpid()) + "-" +
                                  std::to_string(counter++);
-        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             temp.path = name;
             temp.fd = fd;
@@ -128,8 +132,19 @@ static bool WriteAndFlush(TempFile& temp, const std::vector<uint8_t>& bytes, std
     return true;
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, mode_t mode,
-                           std::string& error)
+// Gives the new file the old one's owner and group where this process may:
+// root may set both, an owner may keep a group it belongs to. Where it may
+// not, the file becomes this process's, as with any editor's save; that is
+// no reason to refuse the save.
+static void KeepOwner(int fd, const struct stat& old)
+{
+    if (fchown(fd, old.st_uid, old.st_gid) == 0)
+        return;
+    const int sameGroup = fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    (void)sameGroup;
+}
+
+bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
 {
     // Through a symbolic link, the file it names is the one replaced; the
     // link itself stays a link.
@@ -139,11 +154,19 @@ bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& 
         return false;
     }
     const std::string target = resolved;
-
-    TempFile temp;
-    if (!CreateTemp(target, temp, error) || !WriteAndFlush(temp, bytes, error))
+    struct stat old;
+    if (stat(target.c_str(), &old) != 0) {
+        error = Reason("cannot read its permissions");
         return false;
-    if (Injected("chmod") || fchmod(temp.fd, mode) != 0) {
+    }
+
+    // Private while being written; the old file's mode comes at the end.
+    TempFile temp;
+    if (!CreateTemp(target, 0600, temp, error) || !WriteAndFlush(temp, bytes, error))
+        return false;
+    KeepOwner(temp.fd, old);
+    // The mode comes after the owner: a change of owner clears set-id bits.
+    if (Injected("chmod") || fchmod(temp.fd, old.st_mode & 07777) != 0) {
         error = Reason("cannot give the new file the old file's permissions");
         return false;
     }
@@ -169,7 +192,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& 
 bool CreateFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
 {
     TempFile temp;
-    if (!CreateTemp(path, temp, error) || !WriteAndFlush(temp, bytes, error))
+    if (!CreateTemp(path, 0666, temp, error) || !WriteAndFlush(temp, bytes, error))
         return false;
     if (!temp.Close()) {
         error = Reason("cannot close the new file");

@@ -15,12 +15,12 @@
 // Bytes go to the disk in writes of at most this many bytes.
 constexpr size_t WriteChunkSize = 16384;
 
-// Replaces the existing file `path` by `bytes` with permission bits `mode`.
-// When `path` is a symbolic link, the file it points to is replaced. On
-// failure the temporary file is removed, `path` is left as it was, and `error`
-// says which step failed and why (without the file name; the caller has it).
-bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, mode_t mode,
-                           std::string& error);
+// Replaces the existing file `path` by `bytes`, keeping its permission bits
+// (and its owner and group where this process may set them). When `path` is
+// a symbolic link, the file it points to is replaced. On failure the
+// temporary file is removed, `path` is left as it was, and `error` says which
+// step failed and why (without the file name; the caller has it).
+bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
 
 // Creates the file `path` holding `bytes`, with the usual permissions (0666
 // less the umask). Never replaces anything: the finished temporary file is

@@ -172,7 +172,8 @@ void World::DrawGroundPlain(BITMAP* view, float x, float y, int height, int angl
             r -= AngleSteps;
 
         // The reach factors: each product of three is formed in double and
-        // rounded to float once, when stored, as the pictures require.
+        // rounded to float once, when stored: rounding in between, or not at
+        // all, moves ground points across texel borders.
         const float dc = static_cast<float>(scale * RCosTable[r] * CosTable[a]);
         const float ds = static_cast<float>(scale * RCosTable[r] * SinTable[a]);
 

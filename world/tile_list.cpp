@@ -35,15 +35,16 @@ int DigitValue(unsigned char c)
     return 16;
 }
 
-// A token as it can be shown in a message: at most 40 characters, anything
-// unprintable written as \xNN.
+// A token as it can be shown in a message: at most 40 characters, a quote or
+// anything unprintable written as \xNN. A backslash stays as it is: names
+// use it to separate directories.
 std::string Shown(const char* text, size_t size)
 {
     constexpr size_t Shortened = 40;
     std::string shown = "\"";
     for (size_t i = 0; i < size && i < Shortened; i++) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+        if (c >= 0x20 && c < 0x7f && c != '"') {
             shown += static_cast<char>(c);
         } else {
             char escaped[8];

@@ -30,11 +30,13 @@ start_xvfb() {
   fail "no Xvfb display could start"
 }
 
-# Waits up to $2 seconds for a window of process $1 to appear; prints its id.
+# Waits up to $2 seconds for the window of process $1 to appear; prints its id.
+# Allegro's window carries no _NET_WM_PID, only its class "Allegro"; each test
+# has a display of its own, so the one window of that class is the viewer's.
 wait_for_window() {
   local pid=$1 limit=$2 id
   for _ in $(seq $((limit * 10))); do
-    id=$(xdotool search --pid "$pid" 2>/dev/null | tail -1 || true)
+    id=$(xdotool search --class Allegro 2>/dev/null | head -1 || true)
     if [ -n "$id" ]; then echo "$id"; return 0; fi
     kill -0 "$pid" 2>/dev/null || return 1
     sleep 0.1
@@ -54,4 +56,24 @@ wait_for_exit() {
   done
   kill -9 "$pid" 2>/dev/null || true
   fail "process $pid still running after $limit seconds"
+}
+
+# Gives window $1 the input focus, trying for up to 10 seconds; without a
+# window manager nobody else does. Keys typed with xdotool go to the focused
+# window: `xdotool key --window` sends synthetic events, which fail against
+# Allegro's window.
+focus_window() {
+  local window=$1
+  for _ in $(seq 20); do
+    xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
+    [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] && return 0
+    sleep 0.5
+  done
+  fail "window $window never got the input focus"
+}
+
+# Holds key $1 down for $2 seconds. The viewer samples held keys once per
+# tick (33 a second), so a hold of a good part of a second is seen many times.
+hold_key() {
+  xdotool keydown "$1"; sleep "$2"; xdotool keyup "$1"
 }

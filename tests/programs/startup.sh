@@ -19,8 +19,8 @@ start_xvfb
 pid=$!
 if window=$(wait_for_window $pid 20); then
   sleep 1
-  xdotool windowfocus --sync "$window" 2>/dev/null || true
-  xdotool keydown --window "$window" Escape; sleep 0.5; xdotool keyup --window "$window" Escape
+  focus_window "$window"
+  hold_key Escape 0.5
 fi
 wait_for_exit $pid 20
 [ $STATUS -eq 0 ] || fail "viewer ended with status $STATUS: $(cat "$SCRATCH/err")"

@@ -59,6 +59,9 @@ int main(int argc, char** argv)
     std::string error;
     if (!StartAllegroHeadless(error))
         return Refuse("cannot start Allegro: " + error);
+    // The angle tables, as the viewer builds them at start-up: rendering and
+    // anything that moves a viewer reads them.
+    BuildTables();
 
     for (auto& [subcommand, run] : commands)
         if (subcommand->parsed())

@@ -1,0 +1,59 @@
+# The whole viewer in a real window: keys held down turn and move it, F12
+# writes Screen.bmp, Esc ends it with status 0 and --stats reports the run.
+# The screenshot must show the frame picture around the view, and in the
+# view exactly what boardtool renders for the pose the keys produced.
+source "$(dirname "$0")/common.bash"
+
+cp -r "$SRC/data" "$SCRATCH/data"
+cd "$SCRATCH"
+start_xvfb
+
+"$BIN/groundview" --windowed --stats >"$SCRATCH/out" 2>"$SCRATCH/err" &
+pid=$!
+window=$(wait_for_window $pid 60) || fail "no viewer window: $(cat "$SCRATCH/err")"
+
+sleep 2
+focus_window "$window"
+hold_key Left 0.8; sleep 0.5
+hold_key Up 1.2; sleep 0.5
+hold_key F12 0.4; sleep 0.5
+hold_key Escape 0.5
+wait_for_exit $pid 60
+[ $STATUS -eq 0 ] || fail "viewer ended with status $STATUS: $(cat "$SCRATCH/err")"
+
+# --stats: one line with the counts and rates of the run.
+stats=$(cat "$SCRATCH/out")
+[[ $stats =~ ^frames\ ([0-9]+)\ ticks\ ([0-9]+)\ seconds\ ([0-9.]+)\ fps\ ([0-9.]+)\ tps\ ([0-9.]+)$ ]] ||
+  fail "--stats printed '$stats'"
+frames=${BASH_REMATCH[1]} ticks=${BASH_REMATCH[2]} tps=${BASH_REMATCH[5]}
+[ "$frames" -gt 0 ] && [ "$ticks" -gt 0 ] || fail "--stats counted nothing: $stats"
+# The logic keeps to 33 ticks a second; allow for a loaded machine.
+awk -v t="$tps" 'BEGIN { exit !(t >= 15 && t <= 50) }' || fail "ticks per second off: $stats"
+
+[ -f Screen.bmp ] || fail "F12 wrote no Screen.bmp"
+
+# The pose the keys produced: a heading some turns to the left, some steps
+# forward, and the animation's phase; the helper finds it from the picture.
+pose=$("$BIN/viewcheck" pose Screen.bmp data/board.bmp 'data\test.brd' 200) ||
+  fail "the screenshot shows no pose the keys allow"
+read -r x y angle ticks <<<"$pose"
+[ "$angle" -gt 0 ] && [ "$angle" -le 1440 ] || fail "Left was not seen: pose $pose"
+[ "$x" != 480 ] || fail "Up was not seen: pose $pose"
+
+# The same view from boardtool.
+"$BIN/boardtool" render 'data\test.brd' render.bmp --x="$x" --y="$y" --heading="$angle" \
+  --ticks="$ticks" || fail "boardtool render failed"
+"$BIN/viewcheck" view Screen.bmp render.bmp || fail "the view differs from boardtool render at $pose"
+
+# A map that cannot be loaded stops the viewer before its loop, with the
+# loader's reason and status 1.
+rm data/test.brd
+set +e
+"$BIN/groundview" --windowed >"$SCRATCH/out" 2>"$SCRATCH/err" &
+pid=$!
+set -e
+wait_for_exit $pid 60
+[ $STATUS -eq 1 ] || fail "without test.brd: status $STATUS, expected 1"
+grep -q '^groundview: .*test\.brd' "$SCRATCH/err" || fail "without test.brd: said '$(cat "$SCRATCH/err")'"
+[ ! -s "$SCRATCH/out" ] || fail "without test.brd: printed '$(cat "$SCRATCH/out")'"
+echo "ok: pose $pose; $stats"

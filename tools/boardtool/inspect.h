@@ -1,0 +1,32 @@
+// A board file opened for inspection: its decoded bytes and every image it
+// names, each loaded exactly as the viewer loads it but kept null when it
+// fails, so that a tool can tell a missing image from a placeholder.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "board_file.h"
+#include "world.h"
+
+struct InspectedBoard {
+    std::unique_ptr<BoardFile> board;
+    std::vector<BitmapPtr> tiles;  // null where the image cannot be loaded
+    BitmapPtr sky;                 // null when the image cannot be loaded
+};
+
+// Reads and checks the board file `name` and loads its images. On failure
+// `error` names the file and the fault, as LoadMap's would.
+bool InspectBoard(const std::string& name, InspectedBoard& out, std::string& error);
+
+// Whole 32-pixel frames side by side in an image.
+int WholeFrames(const BITMAP* image);
+
+// True when the ground renderer can read frame 0 of the image: a 16-bit
+// memory bitmap at least 32 x 32.
+bool UsableTile(BITMAP* image);
+
+// A name as it can be printed on one line: bytes outside printable ASCII
+// are written as \xNN.
+std::string Printable(const char* name);

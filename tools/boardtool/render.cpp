@@ -1,0 +1,96 @@
+// boardtool render: draws one view of a board file, exactly as the viewer
+// draws it, and writes the view to a BMP file, without any display.
+#include <sys/stat.h>  // Required for: umask(), fchmod()
+#include <unistd.h>    // Required for: close(), unlink()
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>  // Required for: mkstemp()
+#include <string>
+
+#include "command.h"
+#include "frame.h"
+#include "ground.h"  // Required for: GroundPositionLimit
+
+namespace {
+
+struct RenderArguments {
+    std::string board;
+    std::string out;
+    float x = 480.0f;
+    float y = 480.0f;
+    int heading = 0;
+    int height = ViewHeightIndex;
+    int ticks = 0;
+};
+
+bool PositionAccepted(float value)
+{
+    return std::isfinite(value) && std::fabs(value) <= GroundPositionLimit;
+}
+
+// Writes `image` to `path` as a BMP file through a temporary file beside it,
+// so that a failed write leaves whatever `path` held before.
+int WriteImage(const std::string& path, BITMAP* image)
+{
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0)
+        return Refuse("cannot write " + path + ": cannot create a file beside it");
+    // mkstemp makes the file private; a picture gets the usual permissions.
+    const mode_t mask = umask(0);
+    umask(mask);
+    const bool permitted = fchmod(fd, 0666 & ~mask) == 0;
+    close(fd);
+    if (!permitted || save_bmp(temporary.c_str(), image, nullptr) != 0 ||
+        std::rename(temporary.c_str(), path.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return Refuse("cannot write " + path);
+    }
+    return 0;
+}
+
+int Render(const RenderArguments& args)
+{
+    if (args.heading < 0 || args.heading >= AngleSteps)
+        return Refuse("--heading " + std::to_string(args.heading) + " is outside 0..2879");
+    if (args.height < 0 || args.height >= HeightSteps)
+        return Refuse("--height " + std::to_string(args.height) + " is outside 0..99");
+    if (args.ticks < 0)
+        return Refuse("--ticks " + std::to_string(args.ticks) + " is negative");
+    if (!PositionAccepted(args.x) || !PositionAccepted(args.y))
+        return Refuse("--x and --y must be numbers within -1073741824..1073741824");
+
+    World world;
+    if (world.LoadMap(args.board.c_str()) != 0)
+        return Refuse(world.LastError());
+    for (int tick = 0; tick < args.ticks; ++tick)
+        world.AnimateTiles();
+
+    OffscreenFrame frame = MakeOffscreenFrame();
+    if (!frame.View)
+        return Refuse("out of memory for the back buffer");
+    DrawView(world, frame.View.get(), args.x, args.y, args.height, args.heading);
+    return WriteImage(args.out, frame.View.get());
+}
+
+CommandRun Setup(CLI::App& app)
+{
+    auto args = std::make_shared<RenderArguments>();
+    CLI::App* command = app.add_subcommand(
+        "render",
+        "Draw the 480 x 180 view of BOARD that the viewer shows at the given position,\n"
+        "heading and height after T animation ticks, and write it to OUT as a BMP file.");
+    command->add_option("BOARD", args->board, "board file")->required();
+    command->add_option("OUT", args->out, "BMP file to write")->required();
+    command->add_option("--x", args->x, "viewer position, world x (default 480)");
+    command->add_option("--y", args->y, "viewer position, world y (default 480)");
+    command->add_option("--heading", args->heading, "heading in 1/8 degree steps, 0..2879 (default 0)");
+    command->add_option("--height", args->height, "height index, 0..99 (default 14)");
+    command->add_option("--ticks", args->ticks, "animation ticks before drawing (default 0)");
+    return [args] { return Render(*args); };
+}
+
+const bool registered = RegisterCommand(40, Setup);
+
+}  // namespace
