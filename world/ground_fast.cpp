@@ -138,12 +138,16 @@ struct TexelTable {
     uint32_t CellKeys[MapSize * MapSize];  // CellKey of each cell, by CellSource
     TexelSources Sources;
 
-    // The compact form, when every entry has the same pitch below
-    // GroundPitchLimit and all texels lie within 2^30 texels of Base: each
-    // entry as the distance of its first texel from Base, in texels.
-    int32_t Pitch = 0;  // 0 when there is no compact form
+    // The compact form: each entry as the distance of its first texel from
+    // Base, in texels, and its pitch. None when the texels spread over 2 GiB
+    // or more, or a pitch is 2^20 or more; OnePitch when all pitches are the
+    // same, below GroundPitchLimit; MixedPitches otherwise.
+    enum Form { None, OnePitch, MixedPitches };
+    Form Compact = None;
+    int32_t Pitch = 0;  // the one pitch, with OnePitch
     uintptr_t Base = 0;
     int32_t Start[OffMapSource + 1];
+    int32_t Pitches[OffMapSource + 1];
 
     bool Matches(const World& world, const TileImages& images) const
     {
@@ -180,23 +184,28 @@ private:
 
     void MakeCompact()
     {
-        Pitch = 0;
-        const int32_t pitch = Sources[0].Pitch;
+        Compact = None;
+        bool onePitch = true;
+        int32_t widest = 0;
         uintptr_t lowest = reinterpret_cast<uintptr_t>(Sources[0].Texels);
         uintptr_t highest = lowest;
         for (const TexelSource& source : Sources) {
-            if (source.Pitch != pitch)
-                return;
+            onePitch = onePitch && source.Pitch == Sources[0].Pitch;
+            widest = source.Pitch > widest ? source.Pitch : widest;
             const uintptr_t place = reinterpret_cast<uintptr_t>(source.Texels);
             lowest = place < lowest ? place : lowest;
             highest = place > highest ? place : highest;
         }
-        if (pitch >= GroundPitchLimit || highest - lowest >= (uintptr_t{1} << 31))
+        // Start + 31 * pitch + 31 stays below 2^31.
+        if (highest - lowest >= (uintptr_t{1} << 30) || widest >= (1 << 20))
             return;
-        for (int entry = 0; entry <= OffMapSource; ++entry)
+        for (int entry = 0; entry <= OffMapSource; ++entry) {
             Start[entry] = static_cast<int32_t>((reinterpret_cast<uintptr_t>(Sources[entry].Texels) - lowest) / 2);
+            Pitches[entry] = Sources[entry].Pitch;
+        }
         Base = lowest;
-        Pitch = pitch;
+        Pitch = Sources[0].Pitch;
+        Compact = onePitch && widest < GroundPitchLimit ? OnePitch : MixedPitches;
     }
 };
 
@@ -233,29 +242,11 @@ TexelTable& TableOfThisThread()
     return *table;
 }
 
-// The scalar stage in compact form, for the rows that divide: the entry's
-// start, one texel and one store a pixel. Every texel address lies in an
-// image (or the blank block), as the texel table guarantees; it is reached
-// from Base by integer arithmetic, the images being separate objects.
-void CopyTexelsCompact(const TexelTable& table, const uint32_t* packed, int count, uint16_t* dest)
+// The scalar stage for the rows that divide, as the row stages copy.
+void CopyDividedRow(const GroundRow& row)
 {
-    for (int c = 0; c < count; ++c) {
-        const uint32_t p = packed[c];
-        const uint32_t texel = static_cast<uint32_t>(table.Start[p & GroundCellMask]) + (p >> GroundCellBits);
-        dest[c] = *reinterpret_cast<const uint16_t*>(table.Base + 2 * uintptr_t{texel});
-    }
-}
-
-// The scalar stage for any table: the offset holds the texel row and column (pitch
-// 32), and the entry's own pitch joins them.
-void CopyTexelsAnyPitch(const TexelSources& sources, const uint32_t* packed, int count, uint16_t* dest)
-{
-    for (int c = 0; c < count; ++c) {
-        const uint32_t p = packed[c];
-        const TexelSource& source = sources[p & GroundCellMask];
-        const int32_t texel = static_cast<int32_t>(p >> GroundCellBits);
-        dest[c] = source.Texels[(texel >> 5) * source.Pitch + (texel & 31)];
-    }
+    for (int c = 0; c < row.Width; ++c)
+        row.Dest[c] = GroundTexel(row, row.Packed[c]);
 }
 
 }  // namespace
@@ -340,6 +331,12 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
     TexelTable& table = TableOfThisThread();
     if (!table.Matches(*this, images))
         table.Rebuild(*this, images);
+    if (table.Compact == TexelTable::None) {
+        // Texels too far apart for 32-bit offsets: the plain renderer reads
+        // them as well as any.
+        DrawGroundPlain(view, x, y, height, angle, horizon);
+        return;
+    }
 
     // The reach factors of every ray, by the view column the ray fills: ray
     // n (column counter ColumnBase + n) fills column width - 1 - n. Columns
@@ -370,16 +367,20 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
     for (int c = width; c < padded; ++c)
         reachX[c] = reachY[c] = 0.0;
 
-    // Without a compact form the vector stage's offsets hold the texel row
-    // and column, and the copies are made here.
+    // One pitch: the vector stage finds each texel's offset from the first
+    // texel of its frame. Pitches that differ: it finds the texel's row and
+    // column, and the scalar stage joins them with the cell's own pitch (a
+    // gather of the pitches measured slower).
+    const bool joins = table.Compact != TexelTable::OnePitch;
     GroundRow row;
     row.DC = reachX;
     row.DS = reachY;
     row.Width = width;
     row.X = x;
     row.Y = y;
-    row.Pitch = table.Pitch ? table.Pitch : CellSize;
-    row.Start = table.Pitch ? table.Start : nullptr;
+    row.Pitch = table.Compact == TexelTable::OnePitch ? table.Pitch : CellSize;
+    row.Start = table.Start;
+    row.Pitches = joins ? table.Pitches : nullptr;
     row.Base = table.Base;
     row.Packed = packed;
     const GroundReciprocal* reciprocals = GroundReciprocals();
@@ -389,15 +390,10 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
             row.High = reciprocals[k].High;
             row.Low = reciprocals[k].Low;
             stage(row);
-            if (!row.Start)
-                CopyTexelsAnyPitch(table.Sources, packed, width, row.Dest);
         } else {
-            // Rows this far down divide, and are copied here in any form.
+            // Rows this far down divide.
             DividedRow(row, k);
-            if (row.Start)
-                CopyTexelsCompact(table, packed, width, row.Dest);
-            else
-                CopyTexelsAnyPitch(table.Sources, packed, width, row.Dest);
+            CopyDividedRow(row);
         }
     }
 }

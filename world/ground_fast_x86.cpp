@@ -10,8 +10,8 @@
 //       before any row is drawn, so the conversions are exact truncations;
 //   tx = gx >> 5 and ty = gy >> 5 (arithmetic), on the map when both lie
 //       in 0..63, that is when neither has a bit outside the low six.
-// Sixteen columns are found by the vector stage, then copied by scalar
-// loads and stores, so that the two kinds of work overlap.
+// The vector stage finds the texels of sixteen columns at a time; scalar
+// loads and stores copy them a little behind it.
 #include "ground_fast_kernels.h"
 
 #if defined(__x86_64__)
@@ -27,42 +27,52 @@ namespace {
 
 constexpr int OffMap = 4096;
 
-// The scalar stage trails the vector stage by this many columns: it reads
-// what a wide store wrote, which it can only do at full speed once the
-// store has left for the cache.
+// The scalar stage: two dependent loads and a store a column. It runs
+// CopyLag columns behind the vector stage, so that the two kinds of work can
+// overlap, and its loads read what a wide store wrote once that store has
+// left for the cache (read at once, they wait for it).
 constexpr int CopyLag = 2 * GroundColumnsPerStep;
 
-// The scalar stage for one column.
-inline void CopyColumn(const GroundRow& row, const uint32_t* packed, int c)
+inline void CopyOnePitch(const GroundRow& row, int c)
 {
-    const uint32_t p = packed[c];
+    const uint32_t p = row.Packed[c];
     const uint32_t texel = static_cast<uint32_t>(row.Start[p & GroundCellMask]) + (p >> GroundCellBits);
     row.Dest[c] = *reinterpret_cast<const uint16_t*>(row.Base + 2 * uintptr_t{texel});
 }
 
-// The scalar stage for the columns first..end - 1.
-inline void CopyColumns(const GroundRow& row, const uint32_t* packed, int first, int end)
+inline void CopyJoiningPitch(const GroundRow& row, int c)
 {
-    for (int c = first; c < end; ++c)
-        CopyColumn(row, packed, c);
+    const uint32_t p = row.Packed[c];
+    const uint32_t cell = p & GroundCellMask;
+    const uint32_t offset = p >> GroundCellBits;
+    const uint32_t texel = static_cast<uint32_t>(row.Start[cell]) +
+                           (offset >> 5) * static_cast<uint32_t>(row.Pitches[cell]) + (offset & 31);
+    row.Dest[c] = *reinterpret_cast<const uint16_t*>(row.Base + 2 * uintptr_t{texel});
 }
 
-// The scalar stage for one whole vector step, unrolled.
-inline void CopyStep(const GroundRow& row, const uint32_t* packed, int first)
+// The columns of one vector step, in the row's form.
+inline void CopyStep(const GroundRow& row, int first)
 {
+    if (!row.Pitches) {
 #pragma GCC unroll 16
-    for (int c = first; c < first + GroundColumnsPerStep; ++c)
-        CopyColumn(row, packed, c);
+        for (int c = first; c < first + GroundColumnsPerStep; ++c)
+            CopyOnePitch(row, c);
+    } else {
+        // Unrolled further, this form runs out of registers.
+#pragma GCC unroll 4
+        for (int c = first; c < first + GroundColumnsPerStep; ++c)
+            CopyJoiningPitch(row, c);
+    }
 }
 
-// After the last vector step: the columns the scalar stage has not reached.
-// The steps in the loop copied every step that lay CopyLag columns before
-// another, that is all columns before padded - CopyLag, which is below the
-// width.
-inline void CopyRest(const GroundRow& row, const uint32_t* packed)
+// After the last vector step, the columns not yet copied: the steps copied
+// in the loop are those that lay CopyLag columns before another, that is all
+// columns before padded - CopyLag, which is below the width.
+inline void CopyRest(const GroundRow& row)
 {
     const int padded = (row.Width + GroundColumnsPerStep - 1) / GroundColumnsPerStep * GroundColumnsPerStep;
-    CopyColumns(row, packed, padded > CopyLag ? padded - CopyLag : 0, row.Width);
+    for (int c = padded > CopyLag ? padded - CopyLag : 0; c < row.Width; ++c)
+        row.Dest[c] = GroundTexel(row, row.Packed[c]);
 }
 
 // Dc / k from the split reciprocal, at each level: an exact product plus a
@@ -154,11 +164,10 @@ void GroundRowSse2(const GroundRow& row)
             _mm_store_si128(reinterpret_cast<__m128i*>(packed + c),
                             _mm_or_si128(source, _mm_slli_epi32(texel, GroundCellBits)));
         }
-        if (row.Start && first >= CopyLag)
-            CopyStep(row, packed, first - CopyLag);
+        if (first >= CopyLag)
+            CopyStep(row, first - CopyLag);
     }
-    if (row.Start)
-        CopyRest(row, packed);
+    CopyRest(row);
 }
 
 __attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row)
@@ -199,11 +208,10 @@ __attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row)
             _mm256_store_si256(reinterpret_cast<__m256i*>(packed + c),
                                _mm256_or_si256(source, _mm256_slli_epi32(texel, GroundCellBits)));
         }
-        if (row.Start && first >= CopyLag)
-            CopyStep(row, packed, first - CopyLag);
+        if (first >= CopyLag)
+            CopyStep(row, first - CopyLag);
     }
-    if (row.Start)
-        CopyRest(row, packed);
+    CopyRest(row);
 }
 
 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void GroundRowAvx512(const GroundRow& row)
@@ -240,11 +248,10 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void Grou
         const __m512i rowStart = _mm512_mullo_epi32(_mm512_and_si512(gy, low5), vpitch);
         const __m512i texel = _mm512_add_epi32(rowStart, _mm512_and_si512(gx, low5));
         _mm512_store_si512(packed + c, _mm512_or_si512(source, _mm512_slli_epi32(texel, GroundCellBits)));
-        if (row.Start && c >= CopyLag)
-            CopyStep(row, packed, c - CopyLag);
+        if (c >= CopyLag)
+            CopyStep(row, c - CopyLag);
     }
-    if (row.Start)
-        CopyRest(row, packed);
+    CopyRest(row);
 }
 
 #pragma GCC diagnostic pop
