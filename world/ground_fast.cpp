@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
@@ -28,7 +29,9 @@ namespace {
 // to whole vector steps.
 constexpr int MaxColumns = GroundRowPixels;
 static_assert(MaxColumns % GroundColumnsPerStep == 0, "the row buffers hold whole vector steps");
-static_assert(OffMapSource <= static_cast<int>(GroundCellMask), "every texel table entry fits the packed cell");
+static_assert(OffMapSource <= static_cast<int>(GroundOnePitchLowMask), "every cell fits the packed one-pitch form");
+static_assert(((OffMapSource << GroundRowsCellShift) | GroundRowsRowMask) <= static_cast<int>(GroundRowsLowMask),
+              "every cell and row fits the packed rows form");
 
 struct ReciprocalTable {
     GroundReciprocal Entries[GroundReciprocalRows + 1];
@@ -118,7 +121,7 @@ void DividedRow(const GroundRow& row, int64_t k)
         const bool onMap = static_cast<uint32_t>(tx) < MapSize && static_cast<uint32_t>(ty) < MapSize;
         const uint32_t cell = onMap ? static_cast<uint32_t>(CellSource(tx, ty)) : OffMapSource;
         const uint32_t texel = static_cast<uint32_t>((gy & 31) * row.Pitch + (gx & 31));
-        row.Packed[c] = cell | texel << GroundCellBits;
+        row.Packed[c] = (cell << row.CellShift) + static_cast<uint32_t>(gy & row.RowMask) + (texel << row.ColumnShift);
     }
 }
 
@@ -139,15 +142,16 @@ struct TexelTable {
     TexelSources Sources;
 
     // The compact form: each entry as the distance of its first texel from
-    // Base, in texels, and its pitch. None when the texels spread over 2 GiB
-    // or more, or a pitch is 2^20 or more; OnePitch when all pitches are the
-    // same, below GroundPitchLimit; MixedPitches otherwise.
-    enum Form { None, OnePitch, MixedPitches };
+    // Base, in texels. None when the texels spread over 1 GiB or more, or a
+    // pitch is 2^20 or more; OnePitch when every entry has the same pitch,
+    // below GroundPitchLimit: Start holds the entries; Rows otherwise: RowStart
+    // holds the first texel of each row of each entry, at entry * 32 + row.
+    enum Form { None, OnePitch, Rows };
     Form Compact = None;
     int32_t Pitch = 0;  // the one pitch, with OnePitch
     uintptr_t Base = 0;
     int32_t Start[OffMapSource + 1];
-    int32_t Pitches[OffMapSource + 1];
+    std::vector<int32_t> RowStart;
 
     bool Matches(const World& world, const TileImages& images) const
     {
@@ -199,13 +203,21 @@ private:
         // Start + 31 * pitch + 31 stays below 2^31.
         if (highest - lowest >= (uintptr_t{1} << 30) || widest >= (1 << 20))
             return;
-        for (int entry = 0; entry <= OffMapSource; ++entry) {
+        for (int entry = 0; entry <= OffMapSource; ++entry)
             Start[entry] = static_cast<int32_t>((reinterpret_cast<uintptr_t>(Sources[entry].Texels) - lowest) / 2);
-            Pitches[entry] = Sources[entry].Pitch;
-        }
         Base = lowest;
         Pitch = Sources[0].Pitch;
-        Compact = onePitch && widest < GroundPitchLimit ? OnePitch : MixedPitches;
+        if (onePitch && widest < GroundPitchLimit) {
+            Compact = OnePitch;
+            return;
+        }
+        // Pitches that differ: joining row and pitch per pixel costs more
+        // than one more table, 512 KiB, rebuilt with the rest.
+        RowStart.resize(static_cast<size_t>(OffMapSource + 1) * CellSize);
+        for (int entry = 0; entry <= OffMapSource; ++entry)
+            for (int row = 0; row < CellSize; ++row)
+                RowStart[entry * CellSize + row] = Start[entry] + row * Sources[entry].Pitch;
+        Compact = Rows;
     }
 };
 
@@ -367,20 +379,28 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
     for (int c = width; c < padded; ++c)
         reachX[c] = reachY[c] = 0.0;
 
-    // One pitch: the vector stage finds each texel's offset from the first
-    // texel of its frame. Pitches that differ: it finds the texel's row and
-    // column, and the scalar stage joins them with the cell's own pitch (a
-    // gather of the pitches measured slower).
-    const bool joins = table.Compact != TexelTable::OnePitch;
     GroundRow row;
     row.DC = reachX;
     row.DS = reachY;
     row.Width = width;
     row.X = x;
     row.Y = y;
-    row.Pitch = table.Compact == TexelTable::OnePitch ? table.Pitch : CellSize;
-    row.Start = table.Start;
-    row.Pitches = joins ? table.Pitches : nullptr;
+    row.OnePitch = table.Compact == TexelTable::OnePitch;
+    if (row.OnePitch) {
+        row.CellShift = 0;
+        row.RowMask = 0;
+        row.Pitch = table.Pitch;
+        row.ColumnShift = GroundOnePitchColumnShift;
+        row.LowMask = GroundOnePitchLowMask;
+        row.Table = table.Start;
+    } else {
+        row.CellShift = GroundRowsCellShift;
+        row.RowMask = GroundRowsRowMask;
+        row.Pitch = 0;
+        row.ColumnShift = GroundRowsColumnShift;
+        row.LowMask = GroundRowsLowMask;
+        row.Table = table.RowStart.data();
+    }
     row.Base = table.Base;
     row.Packed = packed;
     const GroundReciprocal* reciprocals = GroundReciprocals();

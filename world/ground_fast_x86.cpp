@@ -33,35 +33,26 @@ constexpr int OffMap = 4096;
 // left for the cache (read at once, they wait for it).
 constexpr int CopyLag = 2 * GroundColumnsPerStep;
 
-inline void CopyOnePitch(const GroundRow& row, int c)
+// One column, in a form fixed at compile time.
+template <uint32_t LowMask, int ColumnShift>
+inline void CopyColumn(const GroundRow& row, int c)
 {
     const uint32_t p = row.Packed[c];
-    const uint32_t texel = static_cast<uint32_t>(row.Start[p & GroundCellMask]) + (p >> GroundCellBits);
-    row.Dest[c] = *reinterpret_cast<const uint16_t*>(row.Base + 2 * uintptr_t{texel});
-}
-
-inline void CopyJoiningPitch(const GroundRow& row, int c)
-{
-    const uint32_t p = row.Packed[c];
-    const uint32_t cell = p & GroundCellMask;
-    const uint32_t offset = p >> GroundCellBits;
-    const uint32_t texel = static_cast<uint32_t>(row.Start[cell]) +
-                           (offset >> 5) * static_cast<uint32_t>(row.Pitches[cell]) + (offset & 31);
+    const uint32_t texel = static_cast<uint32_t>(row.Table[p & LowMask]) + (p >> ColumnShift);
     row.Dest[c] = *reinterpret_cast<const uint16_t*>(row.Base + 2 * uintptr_t{texel});
 }
 
 // The columns of one vector step, in the row's form.
 inline void CopyStep(const GroundRow& row, int first)
 {
-    if (!row.Pitches) {
+    if (row.OnePitch) {
 #pragma GCC unroll 16
         for (int c = first; c < first + GroundColumnsPerStep; ++c)
-            CopyOnePitch(row, c);
+            CopyColumn<GroundOnePitchLowMask, GroundOnePitchColumnShift>(row, c);
     } else {
-        // Unrolled further, this form runs out of registers.
-#pragma GCC unroll 4
+#pragma GCC unroll 16
         for (int c = first; c < first + GroundColumnsPerStep; ++c)
-            CopyJoiningPitch(row, c);
+            CopyColumn<GroundRowsLowMask, GroundRowsColumnShift>(row, c);
     }
 }
 
@@ -131,6 +122,9 @@ void GroundRowSse2(const GroundRow& row)
     const __m128i low5 = _mm_set1_epi32(31);
     const __m128i offMap = _mm_set1_epi32(OffMap);
     const __m128i vpitch = _mm_set1_epi32(row.Pitch);
+    const __m128i rowMask = _mm_set1_epi32(row.RowMask);
+    const __m128i cellShift = _mm_cvtsi32_si128(row.CellShift);
+    const __m128i columnShift = _mm_cvtsi32_si128(row.ColumnShift);
     const double* dc = row.DC;
     const double* ds = row.DS;
     uint32_t* packed = row.Packed;
@@ -161,8 +155,8 @@ void GroundRowSse2(const GroundRow& row)
             const __m128i rowStart = _mm_or_si128(_mm_mullo_epi16(texelRow, vpitch),
                                                   _mm_slli_epi32(_mm_mulhi_epu16(texelRow, vpitch), 16));
             const __m128i texel = _mm_add_epi32(rowStart, _mm_and_si128(gx, low5));
-            _mm_store_si128(reinterpret_cast<__m128i*>(packed + c),
-                            _mm_or_si128(source, _mm_slli_epi32(texel, GroundCellBits)));
+            const __m128i low = _mm_add_epi32(_mm_sll_epi32(source, cellShift), _mm_and_si128(gy, rowMask));
+            _mm_store_si128(reinterpret_cast<__m128i*>(packed + c), _mm_add_epi32(low, _mm_sll_epi32(texel, columnShift)));
         }
         if (first >= CopyLag)
             CopyStep(row, first - CopyLag);
@@ -180,6 +174,9 @@ __attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row)
     const __m256i low5 = _mm256_set1_epi32(31);
     const __m256i offMap = _mm256_set1_epi32(OffMap);
     const __m256i vpitch = _mm256_set1_epi32(row.Pitch);
+    const __m256i rowMask = _mm256_set1_epi32(row.RowMask);
+    const __m128i cellShift = _mm_cvtsi32_si128(row.CellShift);
+    const __m128i columnShift = _mm_cvtsi32_si128(row.ColumnShift);
     const double* dc = row.DC;
     const double* ds = row.DS;
     uint32_t* packed = row.Packed;
@@ -205,8 +202,10 @@ __attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row)
             const __m256i source = _mm256_blendv_epi8(offMap, cell, onMap);
             const __m256i rowStart = _mm256_mullo_epi32(_mm256_and_si256(gy, low5), vpitch);
             const __m256i texel = _mm256_add_epi32(rowStart, _mm256_and_si256(gx, low5));
+            const __m256i low =
+                _mm256_add_epi32(_mm256_sll_epi32(source, cellShift), _mm256_and_si256(gy, rowMask));
             _mm256_store_si256(reinterpret_cast<__m256i*>(packed + c),
-                               _mm256_or_si256(source, _mm256_slli_epi32(texel, GroundCellBits)));
+                               _mm256_add_epi32(low, _mm256_sll_epi32(texel, columnShift)));
         }
         if (first >= CopyLag)
             CopyStep(row, first - CopyLag);
@@ -224,6 +223,9 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void Grou
     const __m512i low5 = _mm512_set1_epi32(31);
     const __m512i offMap = _mm512_set1_epi32(OffMap);
     const __m512i vpitch = _mm512_set1_epi32(row.Pitch);
+    const __m512i rowMask = _mm512_set1_epi32(row.RowMask);
+    const __m128i cellShift = _mm_cvtsi32_si128(row.CellShift);
+    const __m128i columnShift = _mm_cvtsi32_si128(row.ColumnShift);
     const double* dc = row.DC;
     const double* ds = row.DS;
     uint32_t* packed = row.Packed;
@@ -247,7 +249,8 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void Grou
         const __m512i source = _mm512_mask_mov_epi32(cell, offMapLanes, offMap);
         const __m512i rowStart = _mm512_mullo_epi32(_mm512_and_si512(gy, low5), vpitch);
         const __m512i texel = _mm512_add_epi32(rowStart, _mm512_and_si512(gx, low5));
-        _mm512_store_si512(packed + c, _mm512_or_si512(source, _mm512_slli_epi32(texel, GroundCellBits)));
+        const __m512i low = _mm512_add_epi32(_mm512_sll_epi32(source, cellShift), _mm512_and_si512(gy, rowMask));
+        _mm512_store_si512(packed + c, _mm512_add_epi32(low, _mm512_sll_epi32(texel, columnShift)));
         if (c >= CopyLag)
             CopyStep(row, c - CopyLag);
     }
