@@ -4,8 +4,8 @@
 #   bench/viewer_vs_present.sh BIN_DIR SRC_DIR [SECONDS] [ROUNDS]
 # Prints each run's line: present_bench's rate and groundview --stats.
 set -euo pipefail
-BIN=$1
-SRC=$2
+BIN=$(cd "$1" && pwd)
+SRC=$(cd "$2" && pwd)
 SECONDS_EACH=${3:-10}
 ROUNDS=${4:-3}
 SCRATCH=$(mktemp -d /tmp/groundview-present-XXXXXX)

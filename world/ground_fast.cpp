@@ -1,12 +1,14 @@
 // The fast ground renderer: the plain renderer's arithmetic reorganised, not
 // changed. It shares the plain renderer's checks and texel table (ground.h),
-// so both read and write exactly the same memory, and differs in three ways:
+// so both read and write exactly the same memory, and differs in four ways:
 //  - rows, not columns: every pixel of a row divides by the same k, and the
 //    row's stores are contiguous;
 //  - Dc / k and Ds / k without a division, through a split reciprocal of k
 //    that rounds to the same double (rows below the table still divide);
 //  - a vector stage that finds each pixel's texel table entry and texel, and
-//    a scalar stage for the two dependent loads and the store.
+//    a scalar stage for the two dependent loads and the store;
+//  - the texel table kept from one draw to the next, in a compact form of
+//    32-bit distances, and rebuilt only when what it depends on changes.
 #include "ground_fast.h"
 
 #include <atomic>
