@@ -2,6 +2,8 @@
 // tick, so holding a key repeats its action 33 times a second.
 #include "control.h"
 
+#include "tables.h"  // Required for: SinTable, CosTable, AngleSteps
+
 // Brings a heading that left 0..2879 by one turn step back into range.
 static int WrapAngle(int angle)
 {

@@ -3,8 +3,6 @@
 // beyond the map back to the other side.
 #pragma once
 
-#include "tables.h"
-
 constexpr int TurnStep = 18;              // angle steps per tick: 2.25 degrees
 constexpr float ForwardStep = 7.0f;       // world units per tick
 constexpr float PositionBound = 3045.0f;  // a step past it jumps to the other side

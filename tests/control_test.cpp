@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "control.h"
+#include "tables.h"
 
 static ViewerState At(float x, float y, int angle)
 {

@@ -13,19 +13,21 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# Starts a private Xvfb and exports its DISPLAY.
+# Starts a private Xvfb and exports its DISPLAY. Xvfb picks a free display
+# number itself and reports it (-displayfd), so tests running side by side
+# never share a server.
 start_xvfb() {
   local n
-  for n in $(seq 100 199); do
-    [ -e /tmp/.X$n-lock ] && continue
-    Xvfb :$n -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    for _ in $(seq 50); do
-      if xdpyinfo -display :$n >/dev/null 2>&1; then export DISPLAY=:$n; return 0; fi
-      kill -0 $XVFB_PID 2>/dev/null || break
-      sleep 0.1
-    done
-    kill $XVFB_PID 2>/dev/null || true
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$SCRATCH/display" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 300); do
+    n=$(cat "$SCRATCH/display" 2>/dev/null || true)
+    if [ -n "$n" ] && xdpyinfo -display ":$n" >/dev/null 2>&1 && kill -0 $XVFB_PID 2>/dev/null; then
+      export DISPLAY=":$n"
+      return 0
+    fi
+    kill -0 $XVFB_PID 2>/dev/null || break
+    sleep 0.1
   done
   fail "no Xvfb display could start"
 }
@@ -76,4 +78,21 @@ focus_window() {
 # tick (33 a second), so a hold of a good part of a second is seen many times.
 hold_key() {
   xdotool keydown "$1"; sleep "$2"; xdotool keyup "$1"
+}
+
+# Ends the viewer (process $1) with Esc. On a loaded machine Allegro's input
+# thread may take in a key's press and release together, between two of the
+# viewer's looks at the keyboard, so the press is tried again until the
+# viewer is gone (at most about a minute); its exit status lands in $STATUS.
+quit_viewer() {
+  local pid=$1
+  for _ in $(seq 6); do
+    hold_key Escape 0.5
+    for _ in $(seq 100); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null || break
+  done
+  wait_for_exit "$pid" 5
 }

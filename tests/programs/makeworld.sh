@@ -8,6 +8,10 @@ mkdir "$SCRATCH/world"
 diff -r "$SCRATCH/world" "$SRC/data" >"$SCRATCH/diff" 2>&1 ||
   fail "data/ differs from what makeworld writes (run: build/bin/makeworld data): $(cat "$SCRATCH/diff")"
 
+# boardtool finds nothing wrong with the map and every image it names.
+"$BIN/boardtool" -C "$SRC" check 'data\test.brd' >"$SCRATCH/check" 2>&1 ||
+  fail "boardtool check finds problems in data/test.brd: $(cat "$SCRATCH/check")"
+
 # Run again over its own output: the board file is replaced, not refused.
 "$BIN/makeworld" "$SCRATCH/world" || fail "makeworld failed over its own output"
 diff -r "$SCRATCH/world" "$SRC/data" >/dev/null || fail "a second run wrote different bytes"

@@ -15,15 +15,17 @@ set -e
 start_xvfb
 
 # A real window: the viewer runs until Esc and ends with status 0.
-"$BIN/groundview" --windowed 2>"$SCRATCH/err" &
+"$BIN/groundview" --windowed >"$SCRATCH/out" 2>"$SCRATCH/err" &
 pid=$!
 if window=$(wait_for_window $pid 20); then
   sleep 1
   focus_window "$window"
-  hold_key Escape 0.5
+  quit_viewer $pid
+else
+  wait_for_exit $pid 20
 fi
-wait_for_exit $pid 20
 [ $STATUS -eq 0 ] || fail "viewer ended with status $STATUS: $(cat "$SCRATCH/err")"
+[ ! -s "$SCRATCH/out" ] || fail "without --stats the viewer printed '$(cat "$SCRATCH/out")'"
 
 # No frame picture.
 rm data/board.bmp

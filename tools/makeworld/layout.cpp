@@ -13,7 +13,7 @@ void Set(World& world, int tx, int ty, TileKind kind)
     if (tx < 0 || tx >= MapSize || ty < 0 || ty >= MapSize)
         return;
     MapCell& cell = world.Cells[tx][ty];
-    const TileInfo& info = Tiles[kind];
+    const TileInfo& info = TileKinds[kind];
     cell.Tile = static_cast<uint8_t>(kind);
     cell.Flags = info.frames > 1 ? CellAnimated : 0;
     cell.Delay = static_cast<int8_t>(info.delay);

@@ -47,10 +47,10 @@ static int WriteWorld(const std::string& dir)
     std::vector<BitmapPtr> tiles;
     for (int kind = 0; kind < TileKindCount; kind++) {
         tiles.push_back(DrawTile(static_cast<TileKind>(kind)));
-        const std::string path = dir + "/" + Tiles[kind].file;
+        const std::string path = dir + "/" + TileKinds[kind].file;
         if (!Save(tiles.back().get(), path))
             return Fail("cannot write " + path);
-        SetName(world.TileNames[kind], std::string(NamePrefix) + Tiles[kind].file);
+        SetName(world.TileNames[kind], std::string(NamePrefix) + TileKinds[kind].file);
     }
     world.TileCount = TileKindCount;
 

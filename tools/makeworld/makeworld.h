@@ -30,7 +30,7 @@ struct TileInfo {
     int frames;
     int delay;
 };
-extern const TileInfo Tiles[TileKindCount];
+extern const TileInfo TileKinds[TileKindCount];
 
 // Draws every frame of one tile kind side by side, 32 pixels apart.
 BitmapPtr DrawTile(TileKind kind);

@@ -5,7 +5,7 @@
 
 #include "makeworld.h"
 
-const TileInfo Tiles[TileKindCount] = {
+const TileInfo TileKinds[TileKindCount] = {
     {"water.bmp", 4, 5},   {"grass.bmp", 1, 0}, {"sand.bmp", 1, 0},    {"road.bmp", 1, 0},
     {"brick.bmp", 1, 0},   {"flowers.bmp", 1, 0}, {"plaza.bmp", 1, 0}, {"lava.bmp", 4, 5},
     {"lights.bmp", 4, 2},  {"dirt.bmp", 1, 0},
@@ -189,7 +189,7 @@ Rgb TexelOf(TileKind kind, int x, int y, int frame)
 
 BitmapPtr DrawTile(TileKind kind)
 {
-    const int frames = Tiles[kind].frames;
+    const int frames = TileKinds[kind].frames;
     BitmapPtr image(create_bitmap_ex(16, T * frames, T));
     for (int frame = 0; frame < frames; frame++)
         for (int y = 0; y < T; y++)
