@@ -122,9 +122,7 @@ void GroundRowSse2(const GroundRow& row)
     const __m128i low5 = _mm_set1_epi32(31);
     const __m128i offMap = _mm_set1_epi32(OffMap);
     const __m128i vpitch = _mm_set1_epi32(row.Pitch);
-    const __m128i rowMask = _mm_set1_epi32(row.RowMask);
-    const __m128i cellShift = _mm_cvtsi32_si128(row.CellShift);
-    const __m128i columnShift = _mm_cvtsi32_si128(row.ColumnShift);
+    const bool onePitch = row.OnePitch;
     const double* dc = row.DC;
     const double* ds = row.DS;
     uint32_t* packed = row.Packed;
@@ -155,8 +153,12 @@ void GroundRowSse2(const GroundRow& row)
             const __m128i rowStart = _mm_or_si128(_mm_mullo_epi16(texelRow, vpitch),
                                                   _mm_slli_epi32(_mm_mulhi_epu16(texelRow, vpitch), 16));
             const __m128i texel = _mm_add_epi32(rowStart, _mm_and_si128(gx, low5));
-            const __m128i low = _mm_add_epi32(_mm_sll_epi32(source, cellShift), _mm_and_si128(gy, rowMask));
-            _mm_store_si128(reinterpret_cast<__m128i*>(packed + c), _mm_add_epi32(low, _mm_sll_epi32(texel, columnShift)));
+            // The two forms, with shifts by constants.
+            const __m128i result =
+                onePitch ? _mm_or_si128(source, _mm_slli_epi32(texel, GroundOnePitchColumnShift))
+                         : _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(source, GroundRowsCellShift), _mm_and_si128(gy, low5)),
+                                         _mm_slli_epi32(texel, GroundRowsColumnShift));
+            _mm_store_si128(reinterpret_cast<__m128i*>(packed + c), result);
         }
         if (first >= CopyLag)
             CopyStep(row, first - CopyLag);
@@ -174,9 +176,7 @@ __attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row)
     const __m256i low5 = _mm256_set1_epi32(31);
     const __m256i offMap = _mm256_set1_epi32(OffMap);
     const __m256i vpitch = _mm256_set1_epi32(row.Pitch);
-    const __m256i rowMask = _mm256_set1_epi32(row.RowMask);
-    const __m128i cellShift = _mm_cvtsi32_si128(row.CellShift);
-    const __m128i columnShift = _mm_cvtsi32_si128(row.ColumnShift);
+    const bool onePitch = row.OnePitch;
     const double* dc = row.DC;
     const double* ds = row.DS;
     uint32_t* packed = row.Packed;
@@ -202,10 +202,12 @@ __attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row)
             const __m256i source = _mm256_blendv_epi8(offMap, cell, onMap);
             const __m256i rowStart = _mm256_mullo_epi32(_mm256_and_si256(gy, low5), vpitch);
             const __m256i texel = _mm256_add_epi32(rowStart, _mm256_and_si256(gx, low5));
-            const __m256i low =
-                _mm256_add_epi32(_mm256_sll_epi32(source, cellShift), _mm256_and_si256(gy, rowMask));
-            _mm256_store_si256(reinterpret_cast<__m256i*>(packed + c),
-                               _mm256_add_epi32(low, _mm256_sll_epi32(texel, columnShift)));
+            const __m256i result =
+                onePitch ? _mm256_or_si256(source, _mm256_slli_epi32(texel, GroundOnePitchColumnShift))
+                         : _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(source, GroundRowsCellShift),
+                                                             _mm256_and_si256(gy, low5)),
+                                            _mm256_slli_epi32(texel, GroundRowsColumnShift));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(packed + c), result);
         }
         if (first >= CopyLag)
             CopyStep(row, first - CopyLag);
@@ -223,9 +225,7 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void Grou
     const __m512i low5 = _mm512_set1_epi32(31);
     const __m512i offMap = _mm512_set1_epi32(OffMap);
     const __m512i vpitch = _mm512_set1_epi32(row.Pitch);
-    const __m512i rowMask = _mm512_set1_epi32(row.RowMask);
-    const __m128i cellShift = _mm_cvtsi32_si128(row.CellShift);
-    const __m128i columnShift = _mm_cvtsi32_si128(row.ColumnShift);
+    const bool onePitch = row.OnePitch;
     const double* dc = row.DC;
     const double* ds = row.DS;
     uint32_t* packed = row.Packed;
@@ -249,8 +249,12 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void Grou
         const __m512i source = _mm512_mask_mov_epi32(cell, offMapLanes, offMap);
         const __m512i rowStart = _mm512_mullo_epi32(_mm512_and_si512(gy, low5), vpitch);
         const __m512i texel = _mm512_add_epi32(rowStart, _mm512_and_si512(gx, low5));
-        const __m512i low = _mm512_add_epi32(_mm512_sll_epi32(source, cellShift), _mm512_and_si512(gy, rowMask));
-        _mm512_store_si512(packed + c, _mm512_add_epi32(low, _mm512_sll_epi32(texel, columnShift)));
+        const __m512i result =
+            onePitch ? _mm512_or_si512(source, _mm512_slli_epi32(texel, GroundOnePitchColumnShift))
+                     : _mm512_add_epi32(_mm512_add_epi32(_mm512_slli_epi32(source, GroundRowsCellShift),
+                                                         _mm512_and_si512(gy, low5)),
+                                        _mm512_slli_epi32(texel, GroundRowsColumnShift));
+        _mm512_store_si512(packed + c, result);
         if (c >= CopyLag)
             CopyStep(row, c - CopyLag);
     }
