@@ -14,9 +14,6 @@ namespace {
 const uint16_t BlankTexels[CellSize * CellSize] = {};
 constexpr TexelSource BlankSource{BlankTexels, CellSize};
 
-// Reachable tile numbers: a cell's Tile is 8 bits.
-constexpr int TileNumbers = 256;
-
 bool TwoBytesPerPixel(BITMAP* image)
 {
     const int depth = bitmap_color_depth(image);
@@ -35,23 +32,6 @@ bool RowsEvenlyApart(BITMAP* image, long rowBytes)
     return second == rowBytes && last == rowBytes * (image->h - 1);
 }
 
-// The first texel of each frame of one tile image, or nothing when the image
-// cannot be read safely.
-struct TileImage {
-    const uint16_t* Texels = nullptr;  // top-left texel of frame 0
-    int32_t Pitch = 0;                 // pixels per row
-    int32_t Frames = 0;                // whole 32-pixel frames side by side
-
-    TexelSource Frame(int frame) const
-    {
-        if (!Texels)
-            return BlankSource;
-        // A frame the image does not hold shows one it does hold; frames it
-        // holds are read exactly where they are.
-        return TexelSource{Texels + CellSize * (frame % Frames), Pitch};
-    }
-};
-
 TileImage Inspect(const BitmapPtr& tile)
 {
     TileImage image;
@@ -68,20 +48,54 @@ TileImage Inspect(const BitmapPtr& tile)
 
 }  // namespace
 
-void BuildTexelSources(const World& world, TexelSources& sources)
+TexelSource TileImage::Frame(int frame) const
+{
+    if (!Texels)
+        return BlankSource;
+    // A frame the image does not hold shows one it does hold; frames it
+    // holds are read exactly where they are (and found without the
+    // division, which would cost more than the rest of the table).
+    const int held = frame < Frames ? frame : frame % Frames;
+    return TexelSource{Texels + CellSize * held, Pitch};
+}
+
+bool TileImages::operator==(const TileImages& other) const
+{
+    if (Count != other.Count)
+        return false;
+    for (int tile = 0; tile < Count; ++tile)
+        if (Images[tile].Texels != other.Images[tile].Texels || Images[tile].Pitch != other.Images[tile].Pitch ||
+            Images[tile].Frames != other.Images[tile].Frames)
+            return false;
+    return true;
+}
+
+void InspectTiles(const World& world, TileImages& images)
 {
     // Only tiles that are really held count, whatever TileCount claims.
     const int held = static_cast<int>(std::min<size_t>(world.Tiles.size(), TileNumbers));
-    const int count = std::clamp<int32_t>(world.TileCount, 0, held);
+    images.Count = std::clamp<int32_t>(world.TileCount, 0, held);
+    for (int tile = 0; tile < images.Count; ++tile)
+        images.Images[tile] = Inspect(world.Tiles[tile]);
+}
+
+void BuildTexelSources(const World& world, TexelSources& sources)
+{
+    TileImages images;
+    InspectTiles(world, images);
+    BuildTexelSources(world, images, sources);
+}
+
+void BuildTexelSources(const World& world, const TileImages& tiles, TexelSources& sources)
+{
+    const int count = tiles.Count;
     if (count == 0) {
         // No tile 0 for the ground outside the map, no tile to clamp to.
         sources.fill(BlankSource);
         return;
     }
 
-    std::array<TileImage, TileNumbers> images;
-    for (int tile = 0; tile < count; ++tile)
-        images[tile] = Inspect(world.Tiles[tile]);
+    const std::array<TileImage, TileNumbers>& images = tiles.Images;
 
     for (int tx = 0; tx < MapSize; ++tx) {
         for (int ty = 0; ty < MapSize; ++ty) {
@@ -123,11 +137,6 @@ bool PrepareGround(const World& world, BITMAP* view, float x, float y, int heigh
     rows.FirstRow = std::max<int64_t>(1, -static_cast<int64_t>(horizon));
     rows.EndRow = static_cast<int64_t>(view->h) - horizon - 1;
     return true;
-}
-
-void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, int horizon)
-{
-    DrawGroundPlain(view, x, y, height, angle, horizon);
 }
 
 void World::DrawGroundPlain(BITMAP* view, float x, float y, int height, int angle, int horizon)

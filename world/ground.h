@@ -41,6 +41,33 @@ inline int CellSource(int tx, int ty)
     return tx * MapSize + ty;
 }
 
+// Reachable tile numbers: a cell's Tile is 8 bits.
+constexpr int TileNumbers = 256;
+
+// The first texel of each frame of one tile image, or nothing when the image
+// cannot be read safely.
+struct TileImage {
+    const uint16_t* Texels = nullptr;  // top-left texel of frame 0
+    int32_t Pitch = 0;                 // pixels per row
+    int32_t Frames = 0;                // whole 32-pixel frames side by side
+
+    // Where frame `frame` of the image is read from (see below).
+    TexelSource Frame(int frame) const;
+};
+
+// The tile images a draw can use: the first Count of the World's tiles, as
+// the texel table sees them.
+struct TileImages {
+    int32_t Count = 0;
+    std::array<TileImage, TileNumbers> Images;
+
+    // Same images, read in the same places.
+    bool operator==(const TileImages& other) const;
+};
+
+// Looks at the World's tile images, as BuildTexelSources does.
+void InspectTiles(const World& world, TileImages& images);
+
 // Fills `sources` for the World as it is now: each cell shows its Tile
 // (clamped to TileCount - 1) at its Frame, the ground outside the map tile 0
 // at the low 8 bits of AnimFrame. No entry can lead a read outside an image:
@@ -54,6 +81,9 @@ inline int CellSource(int tx, int ty)
 // Images of the size their frames need are read exactly where the plain
 // arithmetic says.
 void BuildTexelSources(const World& world, TexelSources& sources);
+// The same from tile images already inspected: the cells, the tile images'
+// places and the global frame say everything about the table.
+void BuildTexelSources(const World& world, const TileImages& images, TexelSources& sources);
 
 // The rows a draw may write, as the range of the row counter k: view row
 // horizon + k for FirstRow <= k < EndRow. Empty when FirstRow >= EndRow.

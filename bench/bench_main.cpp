@@ -1,0 +1,167 @@
+// Benchmarks of the drawing and the world operations the viewer runs: the
+// plain and the fast ground at every instruction level this CPU has, the
+// sky, one animation tick, loading the board file and one whole frame.
+// Frames turn as the viewer does: frame i at (480, 480), height 14, heading
+// (7 * i) mod 2880.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+
+#include "bench_world.h"
+#include "frame.h"
+#include "ground.h"
+#include "ground_fast.h"
+#include "world.h"
+
+namespace {
+
+World* TheWorld = nullptr;
+std::string Board;
+
+constexpr float StartX = 480.0f;
+constexpr float StartY = 480.0f;
+
+int Heading(int64_t frame)
+{
+    return static_cast<int>(frame * 7 % AngleSteps);
+}
+
+// Pixels the ground fills in one frame of the viewer's view.
+constexpr int64_t GroundPixels = int64_t{ViewWidth} * (ViewRows - Horizon - 2);
+
+void GroundAtLevel(benchmark::State& state, int level)
+{
+    const OffscreenFrame frame = MakeOffscreenFrame();
+    const int previous = GroundLevelInUse();
+    SetGroundLevel(level);
+    int64_t i = 0;
+    for (auto _ : state) {
+        TheWorld->DrawGround(frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
+        benchmark::ClobberMemory();
+    }
+    SetGroundLevel(previous);
+    state.SetItemsProcessed(state.iterations() * GroundPixels);
+}
+
+void DrawGroundPlain(benchmark::State& state)
+{
+    const OffscreenFrame frame = MakeOffscreenFrame();
+    int64_t i = 0;
+    for (auto _ : state) {
+        TheWorld->DrawGroundPlain(frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * GroundPixels);
+}
+
+// The per-draw table of where each cell's texels are, which both ground
+// renderers build first.
+void BuildTexelTable(benchmark::State& state)
+{
+    TexelSources sources;
+    for (auto _ : state) {
+        BuildTexelSources(*TheWorld, sources);
+        benchmark::DoNotOptimize(sources.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+void DrawSky(benchmark::State& state)
+{
+    const OffscreenFrame frame = MakeOffscreenFrame();
+    int64_t i = 0;
+    for (auto _ : state) {
+        TheWorld->DrawSky(frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
+        benchmark::ClobberMemory();
+    }
+}
+
+void AnimateTiles(benchmark::State& state)
+{
+    for (auto _ : state) {
+        TheWorld->AnimateTiles();
+        benchmark::ClobberMemory();
+    }
+}
+
+void LoadMap(benchmark::State& state)
+{
+    World world;
+    for (auto _ : state) {
+        if (world.LoadMap(Board.c_str()) != 0) {
+            state.SkipWithError(world.LastError().c_str());
+            break;
+        }
+    }
+}
+
+// Sky, ground, and the back buffer copied whole into a second memory bitmap
+// as the viewer copies it to the screen.
+void WholeFrame(benchmark::State& state)
+{
+    const OffscreenFrame frame = MakeOffscreenFrame();
+    BitmapPtr target(create_bitmap(FrameWidth, FrameHeight));
+    int64_t i = 0;
+    for (auto _ : state) {
+        DrawView(*TheWorld, frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++));
+        blit(frame.Backbuffer.get(), target.get(), 0, 0, 0, 0, FrameWidth, FrameHeight);
+        benchmark::ClobberMemory();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // groundview_bench --make-board DIR: only writes the made map into DIR,
+    // for measuring other programs on the same map.
+    const bool makeBoard = argc == 3 && std::string(argv[1]) == "--make-board";
+    if (!makeBoard)
+        benchmark::Initialize(&argc, argv);
+    if (!makeBoard && benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 2;
+    std::string error;
+    if (!StartAllegroHeadless(error)) {
+        std::fprintf(stderr, "groundview_bench: cannot start Allegro: %s\n", error.c_str());
+        return 1;
+    }
+    BuildTables();
+
+    if (makeBoard) {
+        if (!MakeBenchBoard(argv[2], error)) {
+            std::fprintf(stderr, "groundview_bench: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("%s/bench.brd\n", argv[2]);
+        return 0;
+    }
+
+    std::string description;
+    Board = PrepareBenchBoard(description, error);
+    World world;
+    if (Board.empty() || world.LoadMap(Board.c_str()) != 0) {
+        std::fprintf(stderr, "groundview_bench: no board to draw: %s\n",
+                     Board.empty() ? error.c_str() : world.LastError().c_str());
+        RemoveBenchBoard();
+        return 1;
+    }
+    TheWorld = &world;
+    benchmark::AddCustomContext("board", description);
+    benchmark::AddCustomContext("ground level in use", GroundLevelName(GroundLevelInUse()));
+
+    benchmark::RegisterBenchmark("DrawGroundPlain", DrawGroundPlain);
+    for (int level = GroundSse2; level < GroundLevels; ++level)
+        if (GroundLevelSupported(level))
+            benchmark::RegisterBenchmark((std::string("DrawGround/") + GroundLevelName(level)).c_str(),
+                                         GroundAtLevel, level);
+    benchmark::RegisterBenchmark("BuildTexelSources", BuildTexelTable);
+    benchmark::RegisterBenchmark("DrawSky", DrawSky);
+    benchmark::RegisterBenchmark("AnimateTiles", AnimateTiles);
+    benchmark::RegisterBenchmark("LoadMap", LoadMap);
+    benchmark::RegisterBenchmark("WholeFrame", WholeFrame);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    RemoveBenchBoard();
+    return 0;
+}

@@ -1,0 +1,87 @@
+// boardtool bench: draws the frames it is asked for, with the renderer asked
+// for, and refuses what it cannot do.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ground_fast.h"
+#include "test_support.h"
+
+namespace {
+
+// A board file of two tiles in the scratch directory, images beside it.
+void MakeBoard(const std::string& name)
+{
+    World world;
+    SaveImage("a.bmp", MakeSolidBitmap(64, 32, 0x1234).get());
+    SaveImage("b.bmp", MakeSolidBitmap(32, 32, 0x4321).get());
+    snprintf(world.TileNames[0], NameSlotSize, "a.bmp");
+    snprintf(world.TileNames[1], NameSlotSize, "b.bmp");
+    snprintf(world.SkyName, NameSlotSize, "sky.bmp");
+    world.TileCount = 2;
+    for (auto& column : world.Cells)
+        for (MapCell& cell : column)
+            cell.Tile = static_cast<uint8_t>((&cell - &column[0]) % 2);
+    ASSERT_EQ(world.CreateMap(name.c_str()), 0) << world.LastError();
+}
+
+std::string Bench(const std::string& arguments)
+{
+    return ProgramPath("boardtool") + " bench " + arguments;
+}
+
+}  // namespace
+
+TEST(BoardtoolBench, DrawsTheFramesAskedForWithTheRendererAskedFor)
+{
+    ScratchDir dir;
+    MakeBoard("map.brd");
+
+    CommandResult result = RunCommand(Bench("map.brd --frames 7"));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("7 frames in "), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(" frames per second, ground "), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(std::string("(ground renderer: ") + GroundLevelName(GroundBestLevel()) + ")"),
+              std::string::npos)
+        << result.out;
+
+    // The default is 1000 frames.
+    result = RunCommand(Bench("map.brd"));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("1000 frames in ", 0), 0u) << result.out;
+
+    result = RunCommand(Bench("--plain map.brd --frames 2"));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("(ground renderer: plain)"), std::string::npos) << result.out;
+
+    result = RunCommand("GROUNDVIEW_GROUND_LEVEL=sse2 " + Bench("map.brd --frames 2"));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("(ground renderer: sse2)"), std::string::npos) << result.out;
+    // A level that does not exist leaves the best one.
+    result = RunCommand("GROUNDVIEW_GROUND_LEVEL=fastest " + Bench("map.brd --frames 2"));
+    EXPECT_NE(result.out.find(std::string("(ground renderer: ") + GroundLevelName(GroundBestLevel()) + ")"),
+              std::string::npos)
+        << result.out;
+}
+
+TEST(BoardtoolBench, RefusesNoFramesAndBoardsItCannotLoad)
+{
+    ScratchDir dir;
+    MakeBoard("map.brd");
+    for (const char* frames : {"0", "-3"}) {
+        const CommandResult result = RunCommand(Bench(std::string("map.brd --frames ") + frames));
+        EXPECT_EQ(result.status, 1) << frames;
+        EXPECT_EQ(result.err, std::string("boardtool: --frames ") + frames + " draws nothing: give 1 or more\n");
+        EXPECT_EQ(result.out, "");
+    }
+
+    CommandResult result = RunCommand(Bench("missing.brd"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("boardtool: missing.brd"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+
+    result = RunCommand(Bench("map.brd --frames many"));
+    EXPECT_EQ(result.status, 2) << result.err;
+    result = RunCommand(Bench(""));
+    EXPECT_EQ(result.status, 2) << result.err;
+}

@@ -1,0 +1,71 @@
+// boardtool bench: draws frames of a board file as the viewer draws them,
+// into a back buffer in memory, and says how fast that went.
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "command.h"
+#include "frame.h"
+#include "ground_fast.h"
+
+namespace {
+
+struct BenchArguments {
+    std::string board;
+    int64_t frames = 1000;
+    bool plain = false;
+};
+
+// Frame i: the viewer at (480, 480), height 14, turned 7 steps further each
+// frame.
+constexpr float BenchX = 480.0f;
+constexpr float BenchY = 480.0f;
+constexpr int BenchTurn = 7;
+
+int Bench(const BenchArguments& args)
+{
+    if (args.frames < 1)
+        return Refuse("--frames " + std::to_string(args.frames) + " draws nothing: give 1 or more");
+    if (args.plain && !SetGroundLevel(GroundPlain))
+        return Refuse("the plain ground renderer cannot be chosen");
+
+    World world;
+    if (world.LoadMap(args.board.c_str()) != 0)
+        return Refuse(world.LastError());
+    OffscreenFrame frame = MakeOffscreenFrame();
+    if (!frame.View)
+        return Refuse("out of memory for the back buffer");
+
+    const auto start = std::chrono::steady_clock::now();
+    for (int64_t i = 0; i < args.frames; ++i)
+        DrawView(world, frame.View.get(), BenchX, BenchY, ViewHeightIndex,
+                 static_cast<int>(i * BenchTurn % AngleSteps));
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+
+    const double seconds = elapsed.count() > 0.0 ? elapsed.count() : 1e-9;
+    const double groundPixels = static_cast<double>(ViewWidth) * (ViewRows - Horizon - 2);
+    std::printf("%lld frames in %.3f s: %.1f frames per second, ground %.1f Mpixel/s (ground renderer: %s)\n",
+                static_cast<long long>(args.frames), seconds, args.frames / seconds,
+                args.frames * groundPixels / seconds / 1e6, GroundLevelName(GroundLevelInUse()));
+    return 0;
+}
+
+CommandRun Setup(CLI::App& app)
+{
+    auto args = std::make_shared<BenchArguments>();
+    CLI::App* command = app.add_subcommand(
+        "bench",
+        "Draw N frames of BOARD (sky and ground) into a back buffer in memory, as the viewer\n"
+        "draws them: frame i at (480, 480), height 14, heading (7 x i) mod 2880. Prints the\n"
+        "frames per second and the ground's megapixels per second. The environment variable\n"
+        "GROUNDVIEW_GROUND_LEVEL (plain, sse2, avx2, avx512) picks the ground renderer.");
+    command->add_option("BOARD", args->board, "board file")->required();
+    command->add_option("--frames", args->frames, "frames to draw (default 1000)")->option_text("N");
+    command->add_flag("--plain", args->plain, "draw the ground with the plain reference renderer");
+    return [args] { return Bench(*args); };
+}
+
+const bool registered = RegisterCommand(60, Setup);
+
+}  // namespace

@@ -1,0 +1,74 @@
+// The per-row work of the fast ground renderer, one version per instruction
+// level. Internal to the renderer.
+#pragma once
+
+#include <cstdint>
+
+// One row of the ground. For each view column c (up to Width, the arrays
+// padded with zeros to a whole number of 16 columns), DC[c] and DS[c] are
+// the reach factors of the ray that fills the column, High and Low the split
+// reciprocal of the row's k. A vector stage finds each column's texel and
+// packs it into Packed (aligned, padded length) as
+//   (cell << CellShift) + (row & RowMask) + ((row * Pitch + column) << ColumnShift)
+// where `cell` is the entry of the texel table, tx * 64 + ty on the map and
+// 4096 outside it, `row` and `column` the texel's (gy & 31 and gx & 31).
+// A scalar stage then copies the texel at
+//   Base + 2 * (Table[packed & LowMask] + (packed >> ColumnShift)) bytes
+// into Dest[c]. Two forms:
+//  - one pitch: CellShift 0, RowMask 0, Pitch the images' one pitch (below
+//    GroundPitchLimit), ColumnShift 16, LowMask 0xFFFF; Table holds each
+//    cell's first texel;
+//  - rows: CellShift 5, RowMask 31, Pitch 0, ColumnShift 18, LowMask
+//    0x3FFFF; Table holds the first texel of each row of each cell, at
+//    cell * 32 + row.
+struct GroundRow {
+    const double* DC;
+    const double* DS;
+    int Width;
+    double X;
+    double Y;
+    double High;
+    double Low;
+    bool OnePitch;
+    int CellShift;
+    int32_t RowMask;
+    int32_t Pitch;
+    int ColumnShift;
+    uint32_t LowMask;
+    const int32_t* Table;
+    uintptr_t Base;
+    uint16_t* Dest;
+    uint32_t* Packed;
+};
+
+using GroundRowStage = void (*)(const GroundRow& row);
+
+// The packing of the two forms (see GroundRow).
+constexpr int GroundOnePitchColumnShift = 16;
+constexpr uint32_t GroundOnePitchLowMask = 0xFFFF;
+constexpr int GroundRowsCellShift = 5;
+constexpr int32_t GroundRowsRowMask = 31;
+constexpr int GroundRowsColumnShift = 18;
+constexpr uint32_t GroundRowsLowMask = 0x3FFFF;
+// 31 * pitch + 31 fits the 16 bits above the cell.
+constexpr int32_t GroundPitchLimit = 1 << 11;
+constexpr int GroundColumnsPerStep = 16;
+
+// The texel a packed value names: what the scalar stage copies.
+inline uint16_t GroundTexel(const GroundRow& row, uint32_t packed)
+{
+    const uint32_t texel = static_cast<uint32_t>(row.Table[packed & row.LowMask]) + (packed >> row.ColumnShift);
+    return *reinterpret_cast<const uint16_t*>(row.Base + 2 * uintptr_t{texel});
+}
+
+void GroundRowSse2(const GroundRow& row);
+void GroundRowAvx2(const GroundRow& row);
+void GroundRowAvx512(const GroundRow& row);
+
+// The row stages' quotients Dc / k on their own, for the proof that they are
+// the quotients the plain renderer divides for: out[i] for d[i], `count` a
+// multiple of 8.
+using GroundQuotientStage = void (*)(const double* d, int count, double high, double low, double* out);
+void GroundQuotientsSse2(const double* d, int count, double high, double low, double* out);
+void GroundQuotientsAvx2(const double* d, int count, double high, double low, double* out);
+void GroundQuotientsAvx512(const double* d, int count, double high, double low, double* out);

@@ -1,0 +1,266 @@
+// The per-row work of the fast ground renderer at each x86 instruction
+// level. Each function carries its own target, so this file builds for the
+// x86-64 baseline and only the function chosen at run time uses more.
+//
+// The arithmetic of every level is the same and exact:
+//   q = Dc * high + Dc * low, the first product exact (high has 26
+//       significant bits, Dc 24), rounded once in the sum, by an addition
+//       or by a fused multiply-add; both give the double nearest Dc / k;
+//   gx = trunc(x + q), gy = trunc(y - q'), in range by the checks made
+//       before any row is drawn, so the conversions are exact truncations;
+//   tx = gx >> 5 and ty = gy >> 5 (arithmetic), on the map when both lie
+//       in 0..63, that is when neither has a bit outside the low six.
+// The vector stage finds the texels of sixteen columns at a time; scalar
+// loads and stores copy them a little behind it.
+#include "ground_fast_kernels.h"
+
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+// GCC 12's AVX-512 headers build set1 and cvtt from a deliberately undefined
+// vector, which its own flow analysis then reports as maybe uninitialised.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+namespace {
+
+constexpr int OffMap = 4096;
+
+// The scalar stage: two dependent loads and a store a column. It runs
+// CopyLag columns behind the vector stage, so that the two kinds of work can
+// overlap, and its loads read what a wide store wrote once that store has
+// left for the cache (read at once, they wait for it).
+constexpr int CopyLag = 2 * GroundColumnsPerStep;
+
+// One column, in a form fixed at compile time.
+template <uint32_t LowMask, int ColumnShift>
+inline void CopyColumn(const GroundRow& row, int c)
+{
+    const uint32_t p = row.Packed[c];
+    const uint32_t texel = static_cast<uint32_t>(row.Table[p & LowMask]) + (p >> ColumnShift);
+    row.Dest[c] = *reinterpret_cast<const uint16_t*>(row.Base + 2 * uintptr_t{texel});
+}
+
+// The columns of one vector step, in the row's form.
+inline void CopyStep(const GroundRow& row, int first)
+{
+    if (row.OnePitch) {
+#pragma GCC unroll 16
+        for (int c = first; c < first + GroundColumnsPerStep; ++c)
+            CopyColumn<GroundOnePitchLowMask, GroundOnePitchColumnShift>(row, c);
+    } else {
+#pragma GCC unroll 16
+        for (int c = first; c < first + GroundColumnsPerStep; ++c)
+            CopyColumn<GroundRowsLowMask, GroundRowsColumnShift>(row, c);
+    }
+}
+
+// After the last vector step, the columns not yet copied: the steps copied
+// in the loop are those that lay CopyLag columns before another, that is all
+// columns before padded - CopyLag, which is below the width.
+inline void CopyRest(const GroundRow& row)
+{
+    const int padded = (row.Width + GroundColumnsPerStep - 1) / GroundColumnsPerStep * GroundColumnsPerStep;
+    for (int c = padded > CopyLag ? padded - CopyLag : 0; c < row.Width; ++c)
+        row.Dest[c] = GroundTexel(row, row.Packed[c]);
+}
+
+// Dc / k from the split reciprocal, at each level: an exact product plus a
+// rounded one, added (SSE2) or fused (AVX2, AVX-512).
+inline __m128d QuotientSse2(__m128d d, __m128d high, __m128d low)
+{
+    return _mm_add_pd(_mm_mul_pd(d, high), _mm_mul_pd(d, low));
+}
+
+__attribute__((target("avx2,fma"), always_inline)) inline __m256d QuotientAvx2(__m256d d, __m256d high, __m256d low)
+{
+    return _mm256_fmadd_pd(d, high, _mm256_mul_pd(d, low));
+}
+
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"), always_inline)) inline __m512d QuotientAvx512(
+    __m512d d, __m512d high, __m512d low)
+{
+    return _mm512_fmadd_pd(d, high, _mm512_mul_pd(d, low));
+}
+
+}  // namespace
+
+void GroundQuotientsSse2(const double* d, int count, double high, double low, double* out)
+{
+    const __m128d vh = _mm_set1_pd(high);
+    const __m128d vl = _mm_set1_pd(low);
+    for (int i = 0; i < count; i += 2)
+        _mm_storeu_pd(out + i, QuotientSse2(_mm_loadu_pd(d + i), vh, vl));
+}
+
+__attribute__((target("avx2,fma"))) void GroundQuotientsAvx2(const double* d, int count, double high, double low,
+                                                             double* out)
+{
+    const __m256d vh = _mm256_set1_pd(high);
+    const __m256d vl = _mm256_set1_pd(low);
+    for (int i = 0; i < count; i += 4)
+        _mm256_storeu_pd(out + i, QuotientAvx2(_mm256_loadu_pd(d + i), vh, vl));
+}
+
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void GroundQuotientsAvx512(
+    const double* d, int count, double high, double low, double* out)
+{
+    const __m512d vh = _mm512_set1_pd(high);
+    const __m512d vl = _mm512_set1_pd(low);
+    for (int i = 0; i < count; i += 8)
+        _mm512_storeu_pd(out + i, QuotientAvx512(_mm512_loadu_pd(d + i), vh, vl));
+}
+
+void GroundRowSse2(const GroundRow& row)
+{
+    const __m128d vx = _mm_set1_pd(row.X);
+    const __m128d vy = _mm_set1_pd(row.Y);
+    const __m128d vh = _mm_set1_pd(row.High);
+    const __m128d vl = _mm_set1_pd(row.Low);
+    const __m128i outside = _mm_set1_epi32(~63);
+    const __m128i low5 = _mm_set1_epi32(31);
+    const __m128i offMap = _mm_set1_epi32(OffMap);
+    const __m128i vpitch = _mm_set1_epi32(row.Pitch);
+    const bool onePitch = row.OnePitch;
+    const double* dc = row.DC;
+    const double* ds = row.DS;
+    uint32_t* packed = row.Packed;
+    for (int first = 0; first < row.Width; first += GroundColumnsPerStep) {
+        for (int c = first; c < first + GroundColumnsPerStep; c += 4) {
+            const __m128d dc0 = _mm_load_pd(dc + c);
+            const __m128d dc1 = _mm_load_pd(dc + c + 2);
+            const __m128d ds0 = _mm_load_pd(ds + c);
+            const __m128d ds1 = _mm_load_pd(ds + c + 2);
+            const __m128d qx0 = QuotientSse2(dc0, vh, vl);
+            const __m128d qx1 = QuotientSse2(dc1, vh, vl);
+            const __m128d qy0 = QuotientSse2(ds0, vh, vl);
+            const __m128d qy1 = QuotientSse2(ds1, vh, vl);
+            const __m128i gx = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_add_pd(vx, qx0)),
+                                                  _mm_cvttpd_epi32(_mm_add_pd(vx, qx1)));
+            const __m128i gy = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_sub_pd(vy, qy0)),
+                                                  _mm_cvttpd_epi32(_mm_sub_pd(vy, qy1)));
+            const __m128i tx = _mm_srai_epi32(gx, 5);
+            const __m128i ty = _mm_srai_epi32(gy, 5);
+            const __m128i onMap =
+                _mm_cmpeq_epi32(_mm_and_si128(_mm_or_si128(tx, ty), outside), _mm_setzero_si128());
+            const __m128i cell = _mm_or_si128(_mm_slli_epi32(tx, 6), ty);
+            const __m128i source = _mm_or_si128(_mm_and_si128(onMap, cell), _mm_andnot_si128(onMap, offMap));
+            // The row (below 32) times the pitch (below 2^11), from the low
+            // and the high halves of 16-bit products: SSE2 has no 32-bit
+            // multiply.
+            const __m128i texelRow = _mm_and_si128(gy, low5);
+            const __m128i rowStart = _mm_or_si128(_mm_mullo_epi16(texelRow, vpitch),
+                                                  _mm_slli_epi32(_mm_mulhi_epu16(texelRow, vpitch), 16));
+            const __m128i texel = _mm_add_epi32(rowStart, _mm_and_si128(gx, low5));
+            // The two forms, with shifts by constants.
+            const __m128i result =
+                onePitch ? _mm_or_si128(source, _mm_slli_epi32(texel, GroundOnePitchColumnShift))
+                         : _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(source, GroundRowsCellShift), _mm_and_si128(gy, low5)),
+                                         _mm_slli_epi32(texel, GroundRowsColumnShift));
+            _mm_store_si128(reinterpret_cast<__m128i*>(packed + c), result);
+        }
+        if (first >= CopyLag)
+            CopyStep(row, first - CopyLag);
+    }
+    CopyRest(row);
+}
+
+__attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row)
+{
+    const __m256d vx = _mm256_set1_pd(row.X);
+    const __m256d vy = _mm256_set1_pd(row.Y);
+    const __m256d vh = _mm256_set1_pd(row.High);
+    const __m256d vl = _mm256_set1_pd(row.Low);
+    const __m256i outside = _mm256_set1_epi32(~63);
+    const __m256i low5 = _mm256_set1_epi32(31);
+    const __m256i offMap = _mm256_set1_epi32(OffMap);
+    const __m256i vpitch = _mm256_set1_epi32(row.Pitch);
+    const bool onePitch = row.OnePitch;
+    const double* dc = row.DC;
+    const double* ds = row.DS;
+    uint32_t* packed = row.Packed;
+    for (int first = 0; first < row.Width; first += GroundColumnsPerStep) {
+        for (int c = first; c < first + GroundColumnsPerStep; c += 8) {
+            const __m256d dc0 = _mm256_load_pd(dc + c);
+            const __m256d dc1 = _mm256_load_pd(dc + c + 4);
+            const __m256d ds0 = _mm256_load_pd(ds + c);
+            const __m256d ds1 = _mm256_load_pd(ds + c + 4);
+            const __m256d qx0 = QuotientAvx2(dc0, vh, vl);
+            const __m256d qx1 = QuotientAvx2(dc1, vh, vl);
+            const __m256d qy0 = QuotientAvx2(ds0, vh, vl);
+            const __m256d qy1 = QuotientAvx2(ds1, vh, vl);
+            const __m256i gx = _mm256_set_m128i(_mm256_cvttpd_epi32(_mm256_add_pd(vx, qx1)),
+                                                _mm256_cvttpd_epi32(_mm256_add_pd(vx, qx0)));
+            const __m256i gy = _mm256_set_m128i(_mm256_cvttpd_epi32(_mm256_sub_pd(vy, qy1)),
+                                                _mm256_cvttpd_epi32(_mm256_sub_pd(vy, qy0)));
+            const __m256i tx = _mm256_srai_epi32(gx, 5);
+            const __m256i ty = _mm256_srai_epi32(gy, 5);
+            const __m256i onMap =
+                _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_or_si256(tx, ty), outside), _mm256_setzero_si256());
+            const __m256i cell = _mm256_or_si256(_mm256_slli_epi32(tx, 6), ty);
+            const __m256i source = _mm256_blendv_epi8(offMap, cell, onMap);
+            const __m256i rowStart = _mm256_mullo_epi32(_mm256_and_si256(gy, low5), vpitch);
+            const __m256i texel = _mm256_add_epi32(rowStart, _mm256_and_si256(gx, low5));
+            const __m256i result =
+                onePitch ? _mm256_or_si256(source, _mm256_slli_epi32(texel, GroundOnePitchColumnShift))
+                         : _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(source, GroundRowsCellShift),
+                                                             _mm256_and_si256(gy, low5)),
+                                            _mm256_slli_epi32(texel, GroundRowsColumnShift));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(packed + c), result);
+        }
+        if (first >= CopyLag)
+            CopyStep(row, first - CopyLag);
+    }
+    CopyRest(row);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void GroundRowAvx512(const GroundRow& row)
+{
+    const __m512d vx = _mm512_set1_pd(row.X);
+    const __m512d vy = _mm512_set1_pd(row.Y);
+    const __m512d vh = _mm512_set1_pd(row.High);
+    const __m512d vl = _mm512_set1_pd(row.Low);
+    const __m512i outside = _mm512_set1_epi32(~63);
+    const __m512i low5 = _mm512_set1_epi32(31);
+    const __m512i offMap = _mm512_set1_epi32(OffMap);
+    const __m512i vpitch = _mm512_set1_epi32(row.Pitch);
+    const bool onePitch = row.OnePitch;
+    const double* dc = row.DC;
+    const double* ds = row.DS;
+    uint32_t* packed = row.Packed;
+    for (int c = 0; c < row.Width; c += GroundColumnsPerStep) {
+        const __m512d dc0 = _mm512_load_pd(dc + c);
+        const __m512d dc1 = _mm512_load_pd(dc + c + 8);
+        const __m512d ds0 = _mm512_load_pd(ds + c);
+        const __m512d ds1 = _mm512_load_pd(ds + c + 8);
+        const __m512d qx0 = QuotientAvx512(dc0, vh, vl);
+        const __m512d qx1 = QuotientAvx512(dc1, vh, vl);
+        const __m512d qy0 = QuotientAvx512(ds0, vh, vl);
+        const __m512d qy1 = QuotientAvx512(ds1, vh, vl);
+        const __m512i gx = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(_mm512_add_pd(vx, qx0))),
+                                              _mm512_cvttpd_epi32(_mm512_add_pd(vx, qx1)), 1);
+        const __m512i gy = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(_mm512_sub_pd(vy, qy0))),
+                                              _mm512_cvttpd_epi32(_mm512_sub_pd(vy, qy1)), 1);
+        const __m512i tx = _mm512_srai_epi32(gx, 5);
+        const __m512i ty = _mm512_srai_epi32(gy, 5);
+        const __mmask16 offMapLanes = _mm512_test_epi32_mask(_mm512_or_si512(tx, ty), outside);
+        const __m512i cell = _mm512_or_si512(_mm512_slli_epi32(tx, 6), ty);
+        const __m512i source = _mm512_mask_mov_epi32(cell, offMapLanes, offMap);
+        const __m512i rowStart = _mm512_mullo_epi32(_mm512_and_si512(gy, low5), vpitch);
+        const __m512i texel = _mm512_add_epi32(rowStart, _mm512_and_si512(gx, low5));
+        const __m512i result =
+            onePitch ? _mm512_or_si512(source, _mm512_slli_epi32(texel, GroundOnePitchColumnShift))
+                     : _mm512_add_epi32(_mm512_add_epi32(_mm512_slli_epi32(source, GroundRowsCellShift),
+                                                         _mm512_and_si512(gy, low5)),
+                                        _mm512_slli_epi32(texel, GroundRowsColumnShift));
+        _mm512_store_si512(packed + c, result);
+        if (c >= CopyLag)
+            CopyStep(row, c - CopyLag);
+    }
+    CopyRest(row);
+}
+
+#pragma GCC diagnostic pop
+
+#endif
