@@ -16,7 +16,9 @@ cp -r "$SRC/data" "$SCRATCH/data"
 cd "$SCRATCH"
 start_xvfb
 
-valgrind --tool=memcheck --leak-check=full --errors-for-leak-kinds=definite --error-exitcode=99 \
+# Fair scheduling: memcheck runs one thread at a time, and without it the
+# drawing loop can keep Allegro's keyboard thread waiting for a minute.
+valgrind --tool=memcheck --fair-sched=yes --leak-check=full --errors-for-leak-kinds=definite --error-exitcode=99 \
   --log-file="$SCRATCH/memcheck.log" \
   "$BIN/groundview" --windowed --stats >"$SCRATCH/out" 2>"$SCRATCH/err" &
 pid=$!
