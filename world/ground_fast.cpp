@@ -31,6 +31,7 @@ namespace {
 // to whole vector steps.
 constexpr int MaxColumns = GroundRowPixels;
 static_assert(MaxColumns % GroundColumnsPerStep == 0, "the row buffers hold whole vector steps");
+static_assert(MaxColumns / GroundColumnsPerStep <= GroundMaxSteps, "a row's leftover steps fit");
 static_assert(OffMapSource <= static_cast<int>(GroundOnePitchLowMask), "every cell fits the packed one-pitch form");
 static_assert(((OffMapSource << GroundRowsCellShift) | GroundRowsRowMask) <= static_cast<int>(GroundRowsLowMask),
               "every cell and row fits the packed rows form");
@@ -150,6 +151,16 @@ struct TexelTable {
     // holds the first texel of each row of each entry, at entry * 32 + row.
     enum Form { None, OnePitch, Rows };
     Form Compact = None;
+    // With pitches that differ and few frames in use, the frames are
+    // copied side by side into Blocks before each draw, 32 x 32 texels a
+    // block, and read from there in the one-pitch form: BlockFrom holds
+    // where each block's texels come from.
+    bool UseBlocks = false;
+    std::vector<TexelSource> BlockFrom;
+    struct alignas(64) Block {
+        uint16_t Texels[CellSize * CellSize];
+    };
+    std::vector<Block> Blocks;
     int32_t Pitch = 0;  // the one pitch, with OnePitch
     uintptr_t Base = 0;
     int32_t Start[OffMapSource + 1];
@@ -186,7 +197,44 @@ struct TexelTable {
         return word & KeyBytes;
     }
 
+    // Copies each block's frame into place: the texels are the images' own
+    // as they are now.
+    void CopyBlocks()
+    {
+        uint16_t* block = Blocks.data()->Texels;
+        for (const TexelSource& from : BlockFrom)
+            for (int row = 0; row < CellSize; ++row, block += CellSize)
+                std::memcpy(block, from.Texels + row * from.Pitch, CellSize * sizeof(uint16_t));
+    }
+
 private:
+    static constexpr size_t MaxBlocks = 64;
+
+    // One block for each frame the entries use, when they use no more than
+    // MaxBlocks; Start then counts from the first block.
+    bool GatherBlocks()
+    {
+        BlockFrom.clear();
+        int32_t blockOf[OffMapSource + 1];
+        for (int entry = 0; entry <= OffMapSource; ++entry) {
+            const TexelSource& source = Sources[entry];
+            size_t block = 0;
+            while (block < BlockFrom.size() && BlockFrom[block].Texels != source.Texels)
+                ++block;
+            if (block == BlockFrom.size()) {
+                if (block == MaxBlocks)
+                    return false;
+                BlockFrom.push_back(source);
+            }
+            blockOf[entry] = static_cast<int32_t>(block);
+        }
+        Blocks.resize(BlockFrom.size());
+        for (int entry = 0; entry <= OffMapSource; ++entry)
+            Start[entry] = blockOf[entry] * CellSize * CellSize;
+        Base = reinterpret_cast<uintptr_t>(Blocks.data()->Texels);
+        Pitch = CellSize;
+        return true;
+    }
 
     void MakeCompact()
     {
@@ -209,8 +257,14 @@ private:
             Start[entry] = static_cast<int32_t>((reinterpret_cast<uintptr_t>(Sources[entry].Texels) - lowest) / 2);
         Base = lowest;
         Pitch = Sources[0].Pitch;
+        UseBlocks = false;
         if (onePitch && widest < GroundPitchLimit) {
             Compact = OnePitch;
+            return;
+        }
+        if (GatherBlocks()) {
+            Compact = OnePitch;
+            UseBlocks = true;
             return;
         }
         // Pitches that differ: joining row and pitch per pixel costs more
@@ -259,8 +313,7 @@ TexelTable& TableOfThisThread()
 // The scalar stage for the rows that divide, as the row stages copy.
 void CopyDividedRow(const GroundRow& row)
 {
-    for (int c = 0; c < row.Width; ++c)
-        row.Dest[c] = GroundTexel(row, row.Packed[c]);
+    GroundCopyColumns(row, row.Packed, row.Dest, 0, row.Width);
 }
 
 }  // namespace
@@ -345,6 +398,8 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
     TexelTable& table = TableOfThisThread();
     if (!table.Matches(*this, images))
         table.Rebuild(*this, images);
+    if (table.UseBlocks)
+        table.CopyBlocks();
     if (table.Compact == TexelTable::None) {
         // Texels too far apart for 32-bit offsets: the plain renderer reads
         // them as well as any.
@@ -359,7 +414,9 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
     const int padded = (width + GroundColumnsPerStep - 1) / GroundColumnsPerStep * GroundColumnsPerStep;
     alignas(64) double reachX[MaxColumns];
     alignas(64) double reachY[MaxColumns];
-    alignas(64) uint32_t packed[MaxColumns];
+    // Rows alternate between two: the scalar stage copies one row's while
+    // the next is being filled.
+    alignas(64) uint32_t packed[2][MaxColumns];
     const double scale = ViewHeight[height];
     int a = angle - GroundFanOffset;
     int r = -GroundFanOffset;
@@ -404,18 +461,21 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
         row.Table = table.RowStart.data();
     }
     row.Base = table.Base;
-    row.Packed = packed;
     const GroundReciprocal* reciprocals = GroundReciprocals();
     row.Dest = reinterpret_cast<uint16_t*>(view->line[0]) + (horizon + rows.FirstRow) * GroundRowPixels;
+    GroundLeftover leftover;
     for (int64_t k = rows.FirstRow; k < rows.EndRow; ++k, row.Dest += GroundRowPixels) {
+        row.Packed = packed[k & 1];
         if (k <= GroundReciprocalRows) {
             row.High = reciprocals[k].High;
             row.Low = reciprocals[k].Low;
-            stage(row);
+            stage(row, leftover);
         } else {
             // Rows this far down divide.
+            GroundCopyLeftover(row, leftover);
             DividedRow(row, k);
             CopyDividedRow(row);
         }
     }
+    GroundCopyLeftover(row, leftover);
 }

@@ -41,8 +41,6 @@ struct GroundRow {
     uint32_t* Packed;
 };
 
-using GroundRowStage = void (*)(const GroundRow& row);
-
 // The packing of the two forms (see GroundRow).
 constexpr int GroundOnePitchColumnShift = 16;
 constexpr uint32_t GroundOnePitchLowMask = 0xFFFF;
@@ -53,17 +51,64 @@ constexpr uint32_t GroundRowsLowMask = 0x3FFFF;
 // 31 * pitch + 31 fits the 16 bits above the cell.
 constexpr int32_t GroundPitchLimit = 1 << 11;
 constexpr int GroundColumnsPerStep = 16;
+// Steps of the widest row, 640 columns.
+constexpr int GroundMaxSteps = 40;
 
-// The texel a packed value names: what the scalar stage copies.
-inline uint16_t GroundTexel(const GroundRow& row, uint32_t packed)
+// The steps of one row that its vector stage left to the scalar stage: the
+// scalar stage copies them while the vector stage works on the next row, so
+// that the two kinds of work overlap without a branch that guesses wrong
+// every other step. Packed and Dest are that row's.
+struct GroundLeftover {
+    const uint32_t* Packed = nullptr;
+    uint16_t* Dest = nullptr;
+    int Count = 0;
+    uint8_t Steps[GroundMaxSteps];
+};
+
+// Copies the vector stage's row and leaves its leftover steps in `leftover`,
+// after copying (while it works) the steps `leftover` held on entry.
+using GroundRowStage = void (*)(const GroundRow& row, GroundLeftover& leftover);
+
+// The columns [first, end) of the row whose values `packed` holds, in a
+// form fixed at compile time.
+template <uint32_t LowMask, int ColumnShift>
+inline void GroundCopyColumns(const GroundRow& row, const uint32_t* packed, uint16_t* dest, int first, int end)
 {
-    const uint32_t texel = static_cast<uint32_t>(row.Table[packed & row.LowMask]) + (packed >> row.ColumnShift);
-    return *reinterpret_cast<const uint16_t*>(row.Base + 2 * uintptr_t{texel});
+    const int32_t* table = row.Table;
+    const uint16_t* base = reinterpret_cast<const uint16_t*>(row.Base);
+    for (int c = first; c < end; ++c) {
+        const uint32_t p = packed[c];
+        dest[c] = base[static_cast<uint32_t>(table[p & LowMask]) + (p >> ColumnShift)];
+    }
 }
 
-void GroundRowSse2(const GroundRow& row);
-void GroundRowAvx2(const GroundRow& row);
-void GroundRowAvx512(const GroundRow& row);
+inline void GroundCopyColumns(const GroundRow& row, const uint32_t* packed, uint16_t* dest, int first, int end)
+{
+    if (row.OnePitch)
+        GroundCopyColumns<GroundOnePitchLowMask, GroundOnePitchColumnShift>(row, packed, dest, first, end);
+    else
+        GroundCopyColumns<GroundRowsLowMask, GroundRowsColumnShift>(row, packed, dest, first, end);
+}
+
+// Leftover step n of `leftover`; the last step of a row may be partial.
+inline void GroundCopyLeftoverStep(const GroundRow& row, const GroundLeftover& leftover, int n)
+{
+    const int first = leftover.Steps[n] * GroundColumnsPerStep;
+    const int end = first + GroundColumnsPerStep < row.Width ? first + GroundColumnsPerStep : row.Width;
+    GroundCopyColumns(row, leftover.Packed, leftover.Dest, first, end);
+}
+
+// Copies what is left of `leftover`, which is then empty.
+inline void GroundCopyLeftover(const GroundRow& row, GroundLeftover& leftover)
+{
+    for (int n = 0; n < leftover.Count; ++n)
+        GroundCopyLeftoverStep(row, leftover, n);
+    leftover.Count = 0;
+}
+
+void GroundRowSse2(const GroundRow& row, GroundLeftover& leftover);
+void GroundRowAvx2(const GroundRow& row, GroundLeftover& leftover);
+void GroundRowAvx512(const GroundRow& row, GroundLeftover& leftover);
 
 // The row stages' quotients Dc / k on their own, for the proof that they are
 // the quotients the plain renderer divides for: out[i] for d[i], `count` a

@@ -10,8 +10,10 @@
 //       before any row is drawn, so the conversions are exact truncations;
 //   tx = gx >> 5 and ty = gy >> 5 (arithmetic), on the map when both lie
 //       in 0..63, that is when neither has a bit outside the low six.
-// The vector stage finds the texels of sixteen columns at a time; scalar
-// loads and stores copy them a little behind it.
+// The vector stage finds the texels of sixteen columns at a time. At the
+// AVX-512 level it also copies the sixteen texels itself when they lie in
+// one cell and within eight rows of its frame, which most do; the scalar
+// stage copies the other steps while the next row's vector stage runs.
 #include "ground_fast_kernels.h"
 
 #if defined(__x86_64__)
@@ -26,44 +28,19 @@
 namespace {
 
 constexpr int OffMap = 4096;
+constexpr int CellSize = 32;
 
-// The scalar stage: two dependent loads and a store a column. It runs
-// CopyLag columns behind the vector stage, so that the two kinds of work can
-// overlap, and its loads read what a wide store wrote once that store has
-// left for the cache (read at once, they wait for it).
-constexpr int CopyLag = 2 * GroundColumnsPerStep;
-
-// One column, in a form fixed at compile time.
-template <uint32_t LowMask, int ColumnShift>
-inline void CopyColumn(const GroundRow& row, int c)
+// Every step of a row to the scalar stage, after copying what is left of
+// the previous row's.
+inline void LeaveEveryStep(const GroundRow& row, GroundLeftover& leftover, int steps)
 {
-    const uint32_t p = row.Packed[c];
-    const uint32_t texel = static_cast<uint32_t>(row.Table[p & LowMask]) + (p >> ColumnShift);
-    row.Dest[c] = *reinterpret_cast<const uint16_t*>(row.Base + 2 * uintptr_t{texel});
-}
-
-// The columns of one vector step, in the row's form.
-inline void CopyStep(const GroundRow& row, int first)
-{
-    if (row.OnePitch) {
-#pragma GCC unroll 16
-        for (int c = first; c < first + GroundColumnsPerStep; ++c)
-            CopyColumn<GroundOnePitchLowMask, GroundOnePitchColumnShift>(row, c);
-    } else {
-#pragma GCC unroll 16
-        for (int c = first; c < first + GroundColumnsPerStep; ++c)
-            CopyColumn<GroundRowsLowMask, GroundRowsColumnShift>(row, c);
-    }
-}
-
-// After the last vector step, the columns not yet copied: the steps copied
-// in the loop are those that lay CopyLag columns before another, that is all
-// columns before padded - CopyLag, which is below the width.
-inline void CopyRest(const GroundRow& row)
-{
-    const int padded = (row.Width + GroundColumnsPerStep - 1) / GroundColumnsPerStep * GroundColumnsPerStep;
-    for (int c = padded > CopyLag ? padded - CopyLag : 0; c < row.Width; ++c)
-        row.Dest[c] = GroundTexel(row, row.Packed[c]);
+    for (int n = steps; n < leftover.Count; ++n)
+        GroundCopyLeftoverStep(row, leftover, n);
+    for (int n = 0; n < steps; ++n)
+        leftover.Steps[n] = static_cast<uint8_t>(n);
+    leftover.Count = steps;
+    leftover.Packed = row.Packed;
+    leftover.Dest = row.Dest;
 }
 
 // Dc / k from the split reciprocal, at each level: an exact product plus a
@@ -112,7 +89,7 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void Grou
         _mm512_storeu_pd(out + i, QuotientAvx512(_mm512_loadu_pd(d + i), vh, vl));
 }
 
-void GroundRowSse2(const GroundRow& row)
+void GroundRowSse2(const GroundRow& row, GroundLeftover& leftover)
 {
     const __m128d vx = _mm_set1_pd(row.X);
     const __m128d vy = _mm_set1_pd(row.Y);
@@ -126,7 +103,8 @@ void GroundRowSse2(const GroundRow& row)
     const double* dc = row.DC;
     const double* ds = row.DS;
     uint32_t* packed = row.Packed;
-    for (int first = 0; first < row.Width; first += GroundColumnsPerStep) {
+    int steps = 0;
+    for (int first = 0; first < row.Width; first += GroundColumnsPerStep, ++steps) {
         for (int c = first; c < first + GroundColumnsPerStep; c += 4) {
             const __m128d dc0 = _mm_load_pd(dc + c);
             const __m128d dc1 = _mm_load_pd(dc + c + 2);
@@ -160,13 +138,13 @@ void GroundRowSse2(const GroundRow& row)
                                          _mm_slli_epi32(texel, GroundRowsColumnShift));
             _mm_store_si128(reinterpret_cast<__m128i*>(packed + c), result);
         }
-        if (first >= CopyLag)
-            CopyStep(row, first - CopyLag);
+        if (steps < leftover.Count)
+            GroundCopyLeftoverStep(row, leftover, steps);
     }
-    CopyRest(row);
+    LeaveEveryStep(row, leftover, steps);
 }
 
-__attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row)
+__attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row, GroundLeftover& leftover)
 {
     const __m256d vx = _mm256_set1_pd(row.X);
     const __m256d vy = _mm256_set1_pd(row.Y);
@@ -180,7 +158,8 @@ __attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row)
     const double* dc = row.DC;
     const double* ds = row.DS;
     uint32_t* packed = row.Packed;
-    for (int first = 0; first < row.Width; first += GroundColumnsPerStep) {
+    int steps = 0;
+    for (int first = 0; first < row.Width; first += GroundColumnsPerStep, ++steps) {
         for (int c = first; c < first + GroundColumnsPerStep; c += 8) {
             const __m256d dc0 = _mm256_load_pd(dc + c);
             const __m256d dc1 = _mm256_load_pd(dc + c + 4);
@@ -209,13 +188,40 @@ __attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row)
                                             _mm256_slli_epi32(texel, GroundRowsColumnShift));
             _mm256_store_si256(reinterpret_cast<__m256i*>(packed + c), result);
         }
-        if (first >= CopyLag)
-            CopyStep(row, first - CopyLag);
+        if (steps < leftover.Count)
+            GroundCopyLeftoverStep(row, leftover, steps);
     }
-    CopyRest(row);
+    LeaveEveryStep(row, leftover, steps);
 }
 
-__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void GroundRowAvx512(const GroundRow& row)
+// Eight rows of one frame, from `top` on, rows `pitch` texels apart: the
+// sixteen texels at `index` ((row - first row) * 32 + column, one 16-bit
+// index a lane in the low half) picked out of registers, two rows (64
+// texels) a permute.
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"), always_inline)) inline __m256i EightRowTexels(
+    const uint16_t* top, int32_t pitch, __m512i index)
+{
+    const uint16_t* fifth = top + 4 * pitch;
+    const __m512i rows01 = _mm512_permutex2var_epi16(_mm512_loadu_si512(top), index, _mm512_loadu_si512(top + pitch));
+    const __m512i rows23 =
+        _mm512_permutex2var_epi16(_mm512_loadu_si512(top + 2 * pitch), index, _mm512_loadu_si512(top + 3 * pitch));
+    const __m512i rows45 = _mm512_permutex2var_epi16(_mm512_loadu_si512(fifth), index, _mm512_loadu_si512(fifth + pitch));
+    const __m512i rows67 = _mm512_permutex2var_epi16(_mm512_loadu_si512(fifth + 2 * pitch), index,
+                                                     _mm512_loadu_si512(fifth + 3 * pitch));
+    const __mmask32 rows2To3 = _mm512_test_epi16_mask(index, _mm512_set1_epi16(64));
+    const __mmask32 rows4To7 = _mm512_test_epi16_mask(index, _mm512_set1_epi16(128));
+    const __m512i rows03 = _mm512_mask_blend_epi16(rows2To3, rows01, rows23);
+    const __m512i rows47 = _mm512_mask_blend_epi16(rows2To3, rows45, rows67);
+    return _mm512_castsi512_si256(_mm512_mask_blend_epi16(rows4To7, rows03, rows47));
+}
+
+// Every step is looked up in registers, without a branch: in the cell of
+// its first column, in the eight rows from the lower of its first and last
+// column's row (moved up to stay within the frame). The steps where some
+// column lies elsewhere are left to the scalar stage, which overwrites them.
+// In the rows form every step is left.
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void GroundRowAvx512(const GroundRow& row,
+                                                                                           GroundLeftover& leftover)
 {
     const __m512d vx = _mm512_set1_pd(row.X);
     const __m512d vy = _mm512_set1_pd(row.Y);
@@ -225,11 +231,20 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void Grou
     const __m512i low5 = _mm512_set1_epi32(31);
     const __m512i offMap = _mm512_set1_epi32(OffMap);
     const __m512i vpitch = _mm512_set1_epi32(row.Pitch);
+    const __m512i lastLane = _mm512_set1_epi32(GroundColumnsPerStep - 1);
+    const __m512i lastTop = _mm512_set1_epi32(CellSize - 8);
+    const __m512i eight = _mm512_set1_epi32(8);
     const bool onePitch = row.OnePitch;
+    const __mmask16 rowsForm = onePitch ? 0 : 0xFFFF;
+    const int32_t pitch = onePitch ? row.Pitch : 0;
     const double* dc = row.DC;
     const double* ds = row.DS;
     uint32_t* packed = row.Packed;
-    for (int c = 0; c < row.Width; c += GroundColumnsPerStep) {
+    const uint16_t* base = reinterpret_cast<const uint16_t*>(row.Base);
+    uint8_t left[GroundMaxSteps];
+    int leftCount = 0;
+    int step = 0;
+    for (int c = 0; c < row.Width; c += GroundColumnsPerStep, ++step) {
         const __m512d dc0 = _mm512_load_pd(dc + c);
         const __m512d dc1 = _mm512_load_pd(dc + c + 8);
         const __m512d ds0 = _mm512_load_pd(ds + c);
@@ -247,18 +262,48 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void Grou
         const __mmask16 offMapLanes = _mm512_test_epi32_mask(_mm512_or_si512(tx, ty), outside);
         const __m512i cell = _mm512_or_si512(_mm512_slli_epi32(tx, 6), ty);
         const __m512i source = _mm512_mask_mov_epi32(cell, offMapLanes, offMap);
-        const __m512i rowStart = _mm512_mullo_epi32(_mm512_and_si512(gy, low5), vpitch);
-        const __m512i texel = _mm512_add_epi32(rowStart, _mm512_and_si512(gx, low5));
+        const __m512i texelRow = _mm512_and_si512(gy, low5);
+        const __m512i texelColumn = _mm512_and_si512(gx, low5);
+
+        const __m512i firstRow = _mm512_broadcastd_epi32(_mm512_castsi512_si128(texelRow));
+        const __m512i lastRow = _mm512_permutexvar_epi32(lastLane, texelRow);
+        const __m512i top = _mm512_min_epi32(_mm512_min_epi32(firstRow, lastRow), lastTop);
+        const __m512i fromTop = _mm512_sub_epi32(texelRow, top);
+        const __m512i lead = _mm512_broadcastd_epi32(_mm512_castsi512_si128(source));
+        const __mmask16 elsewhere =
+            _mm512_cmpneq_epi32_mask(source, lead) | _mm512_cmpge_epu32_mask(fromTop, eight) | rowsForm;
+        // In the rows form the table is not one entry a cell: the lookup
+        // reads the texels of entry 0 in place of any, and is overwritten.
+        const int32_t start = onePitch ? row.Table[_mm_cvtsi128_si32(_mm512_castsi512_si128(source))] : 0;
+        const int32_t topRow = _mm_cvtsi128_si32(_mm512_castsi512_si128(top));
+        const __m512i index = _mm512_castsi256_si512(
+            _mm512_cvtepi32_epi16(_mm512_or_si512(_mm512_slli_epi32(fromTop, 5), texelColumn)));
+        const __m256i texels = EightRowTexels(base + start + topRow * pitch, pitch, index);
+        if (c + GroundColumnsPerStep <= row.Width)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row.Dest + c), texels);
+        else
+            _mm256_mask_storeu_epi16(row.Dest + c, (1u << (row.Width - c)) - 1, texels);
+        left[leftCount] = static_cast<uint8_t>(step);
+        leftCount += elsewhere != 0;
+
+        const __m512i rowStart = _mm512_mullo_epi32(texelRow, vpitch);
+        const __m512i texel = _mm512_add_epi32(rowStart, texelColumn);
         const __m512i result =
             onePitch ? _mm512_or_si512(source, _mm512_slli_epi32(texel, GroundOnePitchColumnShift))
-                     : _mm512_add_epi32(_mm512_add_epi32(_mm512_slli_epi32(source, GroundRowsCellShift),
-                                                         _mm512_and_si512(gy, low5)),
+                     : _mm512_add_epi32(_mm512_add_epi32(_mm512_slli_epi32(source, GroundRowsCellShift), texelRow),
                                         _mm512_slli_epi32(texel, GroundRowsColumnShift));
         _mm512_store_si512(packed + c, result);
-        if (c >= CopyLag)
-            CopyStep(row, c - CopyLag);
+
+        if (step < leftover.Count)
+            GroundCopyLeftoverStep(row, leftover, step);
     }
-    CopyRest(row);
+    for (int n = step; n < leftover.Count; ++n)
+        GroundCopyLeftoverStep(row, leftover, n);
+    for (int n = 0; n < leftCount; ++n)
+        leftover.Steps[n] = left[n];
+    leftover.Count = leftCount;
+    leftover.Packed = row.Packed;
+    leftover.Dest = row.Dest;
 }
 
 #pragma GCC diagnostic pop
