@@ -11,6 +11,7 @@
 //    32-bit distances, and rebuilt only when what it depends on changes.
 #include "ground_fast.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
@@ -24,6 +25,7 @@
 
 #include "ground.h"
 #include "ground_fast_kernels.h"
+#include "ground_team.h"
 
 namespace {
 
@@ -316,6 +318,49 @@ void CopyDividedRow(const GroundRow& row)
     GroundCopyColumns(row, row.Packed, row.Dest, 0, row.Width);
 }
 
+// One draw, cut into chunks of rows for RunGroundChunks.
+struct GroundJob {
+    GroundRow Row;  // everything but the row's own fields
+    GroundRowStage Stage;
+    int64_t FirstRow;
+    int64_t EndRow;
+    uint16_t* FirstDest;  // the view pixels of FirstRow
+    int64_t ChunkRows;
+};
+
+// Rows a chunk has: enough that the scalar stage's last row, which nothing
+// overlaps, is a small part of it, and at most MaxChunks chunks a draw.
+constexpr int64_t ChunkRows = 8;
+constexpr int64_t MaxChunks = 256;
+
+void DrawGroundChunk(void* context, int chunk)
+{
+    const GroundJob& job = *static_cast<const GroundJob*>(context);
+    const GroundReciprocal* reciprocals = GroundReciprocals();
+    const int64_t first = job.FirstRow + chunk * job.ChunkRows;
+    const int64_t end = std::min(job.EndRow, first + job.ChunkRows);
+    // Rows alternate between two: the scalar stage copies one row's while
+    // the next is being filled.
+    alignas(64) uint32_t packed[2][MaxColumns];
+    GroundRow row = job.Row;
+    row.Dest = job.FirstDest + (first - job.FirstRow) * GroundRowPixels;
+    GroundLeftover leftover;
+    for (int64_t k = first; k < end; ++k, row.Dest += GroundRowPixels) {
+        row.Packed = packed[k & 1];
+        if (k <= GroundReciprocalRows) {
+            row.High = reciprocals[k].High;
+            row.Low = reciprocals[k].Low;
+            job.Stage(row, leftover);
+        } else {
+            // Rows this far down divide.
+            GroundCopyLeftover(row, leftover);
+            DividedRow(row, k);
+            CopyDividedRow(row);
+        }
+    }
+    GroundCopyLeftover(row, leftover);
+}
+
 }  // namespace
 
 const char* GroundLevelName(int level)
@@ -414,9 +459,6 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
     const int padded = (width + GroundColumnsPerStep - 1) / GroundColumnsPerStep * GroundColumnsPerStep;
     alignas(64) double reachX[MaxColumns];
     alignas(64) double reachY[MaxColumns];
-    // Rows alternate between two: the scalar stage copies one row's while
-    // the next is being filled.
-    alignas(64) uint32_t packed[2][MaxColumns];
     const double scale = ViewHeight[height];
     int a = angle - GroundFanOffset;
     int r = -GroundFanOffset;
@@ -461,21 +503,13 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
         row.Table = table.RowStart.data();
     }
     row.Base = table.Base;
-    const GroundReciprocal* reciprocals = GroundReciprocals();
-    row.Dest = reinterpret_cast<uint16_t*>(view->line[0]) + (horizon + rows.FirstRow) * GroundRowPixels;
-    GroundLeftover leftover;
-    for (int64_t k = rows.FirstRow; k < rows.EndRow; ++k, row.Dest += GroundRowPixels) {
-        row.Packed = packed[k & 1];
-        if (k <= GroundReciprocalRows) {
-            row.High = reciprocals[k].High;
-            row.Low = reciprocals[k].Low;
-            stage(row, leftover);
-        } else {
-            // Rows this far down divide.
-            GroundCopyLeftover(row, leftover);
-            DividedRow(row, k);
-            CopyDividedRow(row);
-        }
-    }
-    GroundCopyLeftover(row, leftover);
+    GroundJob job;
+    job.Row = row;
+    job.Stage = stage;
+    job.FirstRow = rows.FirstRow;
+    job.EndRow = rows.EndRow;
+    job.FirstDest = reinterpret_cast<uint16_t*>(view->line[0]) + (horizon + rows.FirstRow) * GroundRowPixels;
+    job.ChunkRows = std::max<int64_t>(ChunkRows, (rows.EndRow - rows.FirstRow + MaxChunks - 1) / MaxChunks);
+    const int64_t chunks = (rows.EndRow - rows.FirstRow + job.ChunkRows - 1) / job.ChunkRows;
+    RunGroundChunks(DrawGroundChunk, &job, static_cast<int>(chunks));
 }
