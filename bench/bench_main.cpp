@@ -7,11 +7,13 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "bench_world.h"
 #include "frame.h"
 #include "ground.h"
 #include "ground_fast.h"
+#include "ground_team.h"
 #include "world.h"
 
 namespace {
@@ -30,17 +32,20 @@ int Heading(int64_t frame)
 // Pixels the ground fills in one frame of the viewer's view.
 constexpr int64_t GroundPixels = int64_t{ViewWidth} * (ViewRows - Horizon - 2);
 
-void GroundAtLevel(benchmark::State& state, int level)
+void GroundAtLevel(benchmark::State& state, int level, int threads)
 {
     const OffscreenFrame frame = MakeOffscreenFrame();
     const int previous = GroundLevelInUse();
+    const int previousThreads = GroundThreadsInUse();
     SetGroundLevel(level);
+    SetGroundThreads(threads);
     int64_t i = 0;
     for (auto _ : state) {
         TheWorld->DrawGround(frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
         benchmark::ClobberMemory();
     }
     SetGroundLevel(previous);
+    SetGroundThreads(previousThreads);
     state.SetItemsProcessed(state.iterations() * GroundPixels);
 }
 
@@ -149,12 +154,16 @@ int main(int argc, char** argv)
     TheWorld = &world;
     benchmark::AddCustomContext("board", description);
     benchmark::AddCustomContext("ground level in use", GroundLevelName(GroundLevelInUse()));
+    benchmark::AddCustomContext("ground threads in use", std::to_string(GroundThreadsInUse()));
 
     benchmark::RegisterBenchmark("DrawGroundPlain", DrawGroundPlain);
+    // Each level on one thread and, where the machine has a second, on two.
+    const int mostThreads = std::thread::hardware_concurrency() > 1 ? 2 : 1;
     for (int level = GroundSse2; level < GroundLevels; ++level)
-        if (GroundLevelSupported(level))
-            benchmark::RegisterBenchmark((std::string("DrawGround/") + GroundLevelName(level)).c_str(),
-                                         GroundAtLevel, level);
+        for (int threads = 1; threads <= mostThreads && GroundLevelSupported(level); ++threads)
+            benchmark::RegisterBenchmark(
+                (std::string("DrawGround/") + GroundLevelName(level) + "/threads:" + std::to_string(threads)).c_str(),
+                GroundAtLevel, level, threads);
     benchmark::RegisterBenchmark("BuildTexelSources", BuildTexelTable);
     benchmark::RegisterBenchmark("DrawSky", DrawSky);
     benchmark::RegisterBenchmark("AnimateTiles", AnimateTiles);

@@ -41,7 +41,7 @@ TEST(BoardtoolBench, DrawsTheFramesAskedForWithTheRendererAskedFor)
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find("7 frames in "), std::string::npos) << result.out;
     EXPECT_NE(result.out.find(" frames per second, ground "), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find(std::string("(ground renderer: ") + GroundLevelName(GroundBestLevel()) + ")"),
+    EXPECT_NE(result.out.find(std::string("(ground renderer: ") + GroundLevelName(GroundBestLevel()) + ", "),
               std::string::npos)
         << result.out;
 
@@ -52,14 +52,24 @@ TEST(BoardtoolBench, DrawsTheFramesAskedForWithTheRendererAskedFor)
 
     result = RunCommand(Bench("--plain map.brd --frames 2"));
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("(ground renderer: plain)"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("(ground renderer: plain, 1 thread)"), std::string::npos) << result.out;
+
+    result = RunCommand(Bench("map.brd --frames 2 --threads 1"));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find(", 1 thread)"), std::string::npos) << result.out;
+    result = RunCommand(Bench("map.brd --frames 2 --threads 2"));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find(", 2 threads)"), std::string::npos) << result.out;
+    result = RunCommand(Bench("map.brd --frames 2 --threads 3"));
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.err.find("1 or 2 threads"), std::string::npos) << result.err;
 
     result = RunCommand("GROUNDVIEW_GROUND_LEVEL=sse2 " + Bench("map.brd --frames 2"));
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("(ground renderer: sse2)"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("(ground renderer: sse2, "), std::string::npos) << result.out;
     // A level that does not exist leaves the best one.
     result = RunCommand("GROUNDVIEW_GROUND_LEVEL=fastest " + Bench("map.brd --frames 2"));
-    EXPECT_NE(result.out.find(std::string("(ground renderer: ") + GroundLevelName(GroundBestLevel()) + ")"),
+    EXPECT_NE(result.out.find(std::string("(ground renderer: ") + GroundLevelName(GroundBestLevel()) + ", "),
               std::string::npos)
         << result.out;
 }

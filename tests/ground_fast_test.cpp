@@ -19,6 +19,7 @@
 #include "ground.h"
 #include "ground_fast.h"
 #include "ground_fast_kernels.h"
+#include "ground_team.h"
 #include "test_support.h"
 
 namespace {
@@ -33,10 +34,16 @@ std::vector<int> FastLevels()
     return levels;
 }
 
-// Restores the level in use when a test ends, however it ends.
+// Restores the level and the threads in use when a test ends, however it
+// ends.
 struct LevelGuard {
     int saved = GroundLevelInUse();
-    ~LevelGuard() { SetGroundLevel(saved); }
+    int savedThreads = GroundThreadsInUse();
+    ~LevelGuard()
+    {
+        SetGroundLevel(saved);
+        SetGroundThreads(savedThreads);
+    }
 };
 
 // A 2-byte image of random pixels, of any size.
@@ -79,10 +86,12 @@ BitmapPtr RandomTile(std::mt19937& random, std::vector<BitmapPtr>& parents)
 
 // A map of random tiles and frames: mostly small tile numbers and frames,
 // some far beyond the images; TileCount from 0 to beyond the images held.
+// One map in four has more frames in use than the renderer copies into
+// blocks, so that it reads them in place.
 void RandomMap(std::mt19937& random, World& world, std::vector<BitmapPtr>& parents)
 {
     world.Tiles.clear();
-    const int images = static_cast<int>(random() % 7);
+    const int images = static_cast<int>(random() % 4 == 0 ? 70 + random() % 30 : random() % 7);
     for (int tile = 0; tile < images; ++tile)
         world.Tiles.push_back(RandomTile(random, parents));
     switch (random() % 4) {
@@ -315,8 +324,40 @@ TEST(GroundFast, MatchesThePlainRendererOnRandomMapsAndPoses)
             const Pose p{RandomPosition(random), RandomPosition(random), static_cast<int>(random() % 100),
                          static_cast<int>(random() % 2880),
                          odd ? static_cast<int>(random() % (viewHeight + 10)) - 5 : 100};
+            SetGroundThreads(1 + static_cast<int>(random() % 2));
             for (int level : FastLevels())
-                ASSERT_TRUE(SameAsPlain(world, level, p, start.get(), left, top, viewHeight)) << "map " << map;
+                ASSERT_TRUE(SameAsPlain(world, level, p, start.get(), left, top, viewHeight))
+                    << "map " << map << ", " << GroundThreadsInUse() << " threads";
+        }
+    }
+}
+
+// More frames in use than the renderer copies into blocks: it reads them in
+// place, all of one width or of several.
+TEST(GroundFast, MatchesThePlainRendererWithFramesReadInPlace)
+{
+    LevelGuard guard;
+    std::mt19937 random(11);
+    World world;
+    BitmapPtr start = RandomBackbuffer(random, 480);
+    for (bool oneWidth : {true, false}) {
+        world.Tiles.clear();
+        for (int tile = 0; tile < 90; ++tile)
+            world.Tiles.push_back(RandomImage(random, oneWidth || tile % 3 ? 64 : 96, 32));
+        world.TileCount = 90;
+        for (auto& column : world.Cells)
+            for (MapCell& cell : column) {
+                cell.Tile = static_cast<uint8_t>(random() % 90);
+                cell.Frame = static_cast<uint8_t>(random() % 3);
+            }
+        for (int pose = 0; pose < 40; ++pose) {
+            SetGroundThreads(1 + pose % 2);
+            const Pose p{std::uniform_real_distribution<float>(-100.0f, 2148.0f)(random),
+                         std::uniform_real_distribution<float>(-100.0f, 2148.0f)(random),
+                         static_cast<int>(random() % 100), static_cast<int>(random() % 2880), 100};
+            for (int level : FastLevels())
+                ASSERT_TRUE(SameAsPlain(world, level, p, start.get(), 0, 8, 180))
+                    << (oneWidth ? "one width" : "two widths");
         }
     }
 }

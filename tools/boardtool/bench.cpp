@@ -8,6 +8,7 @@
 #include "command.h"
 #include "frame.h"
 #include "ground_fast.h"
+#include "ground_team.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ struct BenchArguments {
     std::string board;
     int64_t frames = 1000;
     bool plain = false;
+    int threads = 0;  // 0: as the viewer draws
 };
 
 // Frame i: the viewer at (480, 480), height 14, turned 7 steps further each
@@ -29,6 +31,8 @@ int Bench(const BenchArguments& args)
         return Refuse("--frames " + std::to_string(args.frames) + " draws nothing: give 1 or more");
     if (args.plain && !SetGroundLevel(GroundPlain))
         return Refuse("the plain ground renderer cannot be chosen");
+    if (args.threads != 0 && !SetGroundThreads(args.threads))
+        return Refuse("--threads " + std::to_string(args.threads) + ": the ground is drawn by 1 or 2 threads");
 
     World world;
     if (world.LoadMap(args.board.c_str()) != 0)
@@ -45,9 +49,12 @@ int Bench(const BenchArguments& args)
 
     const double seconds = elapsed.count() > 0.0 ? elapsed.count() : 1e-9;
     const double groundPixels = static_cast<double>(ViewWidth) * (ViewRows - Horizon - 2);
-    std::printf("%lld frames in %.3f s: %.1f frames per second, ground %.1f Mpixel/s (ground renderer: %s)\n",
+    // The plain renderer draws on the calling thread alone.
+    const int threads = GroundLevelInUse() == GroundPlain ? 1 : GroundThreadsInUse();
+    std::printf("%lld frames in %.3f s: %.1f frames per second, ground %.1f Mpixel/s (ground renderer: %s, %d %s)\n",
                 static_cast<long long>(args.frames), seconds, args.frames / seconds,
-                args.frames * groundPixels / seconds / 1e6, GroundLevelName(GroundLevelInUse()));
+                args.frames * groundPixels / seconds / 1e6, GroundLevelName(GroundLevelInUse()), threads,
+                threads == 1 ? "thread" : "threads");
     return 0;
 }
 
@@ -59,10 +66,14 @@ CommandRun Setup(CLI::App& app)
         "Draw N frames of BOARD (sky and ground) into a back buffer in memory, as the viewer\n"
         "draws them: frame i at (480, 480), height 14, heading (7 x i) mod 2880. Prints the\n"
         "frames per second and the ground's megapixels per second. The environment variable\n"
-        "GROUNDVIEW_GROUND_LEVEL (plain, sse2, avx2, avx512) picks the ground renderer.");
+        "GROUNDVIEW_GROUND_LEVEL (plain, sse2, avx2, avx512) picks the ground renderer, and\n"
+        "GROUNDVIEW_GROUND_THREADS (1 or 2) how many threads draw it.");
     command->add_option("BOARD", args->board, "board file")->required();
     command->add_option("--frames", args->frames, "frames to draw (default 1000)")->option_text("N");
     command->add_flag("--plain", args->plain, "draw the ground with the plain reference renderer");
+    command->add_option("--threads", args->threads, "threads that draw the ground: 1 or 2 (default: 2 where\n"
+                                                    "the machine has a second)")
+        ->option_text("N");
     return [args] { return Bench(*args); };
 }
 
