@@ -1,14 +1,19 @@
 // The fast ground renderer: the plain renderer's arithmetic reorganised, not
 // changed. It shares the plain renderer's checks and texel table (ground.h),
-// so both read and write exactly the same memory, and differs in four ways:
+// so both read exactly the same texels and write exactly the same pixels,
+// and differs in these ways:
 //  - rows, not columns: every pixel of a row divides by the same k, and the
 //    row's stores are contiguous;
 //  - Dc / k and Ds / k without a division, through a split reciprocal of k
 //    that rounds to the same double (rows below the table still divide);
 //  - a vector stage that finds each pixel's texel table entry and texel, and
-//    a scalar stage for the two dependent loads and the store;
+//    copies sixteen at once where they lie close together in one frame; a
+//    scalar stage for the rest, with two dependent loads and a store each;
 //  - the texel table kept from one draw to the next, in a compact form of
-//    32-bit distances, and rebuilt only when what it depends on changes.
+//    32-bit distances, and rebuilt only when what it depends on changes;
+//    frames of differing widths are copied side by side into 32 x 32
+//    blocks before each draw, so that every frame's rows lie 64 bytes apart;
+//  - the rows cut into chunks that a second thread helps draw.
 #include "ground_fast.h"
 
 #include <algorithm>
