@@ -215,13 +215,15 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"), always_inl
     return _mm512_castsi512_si256(_mm512_mask_blend_epi16(rows4To7, rows03, rows47));
 }
 
+#define GROUND_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma")))
+
 // Every step is looked up in registers, without a branch: in the cell of
 // its first column, in the eight rows from the lower of its first and last
 // column's row (moved up to stay within the frame). The steps where some
 // column lies elsewhere are left to the scalar stage, which overwrites them.
 // In the rows form every step is left.
-__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void GroundRowAvx512(const GroundRow& row,
-                                                                                           GroundLeftover& leftover)
+template <bool OnePitch>
+GROUND_AVX512 inline void RowAvx512(const GroundRow& row, GroundLeftover& leftover)
 {
     const __m512d vx = _mm512_set1_pd(row.X);
     const __m512d vy = _mm512_set1_pd(row.Y);
@@ -230,21 +232,24 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void Grou
     const __m512i outside = _mm512_set1_epi32(~63);
     const __m512i low5 = _mm512_set1_epi32(31);
     const __m512i offMap = _mm512_set1_epi32(OffMap);
-    const __m512i vpitch = _mm512_set1_epi32(row.Pitch);
     const __m512i lastLane = _mm512_set1_epi32(GroundColumnsPerStep - 1);
     const __m512i lastTop = _mm512_set1_epi32(CellSize - 8);
     const __m512i eight = _mm512_set1_epi32(8);
-    const bool onePitch = row.OnePitch;
-    const __mmask16 rowsForm = onePitch ? 0 : 0xFFFF;
-    const int32_t pitch = onePitch ? row.Pitch : 0;
+    // Locals, not the row's fields: the byte stores below could alias them.
+    const int width = row.Width;
+    const int32_t pitch = OnePitch ? row.Pitch : 0;
+    const __m512i vpitch = _mm512_set1_epi32(pitch);
     const double* dc = row.DC;
     const double* ds = row.DS;
     uint32_t* packed = row.Packed;
+    uint16_t* dest = row.Dest;
+    const int32_t* table = row.Table;
     const uint16_t* base = reinterpret_cast<const uint16_t*>(row.Base);
+    const int previousCount = leftover.Count;
     uint8_t left[GroundMaxSteps];
     int leftCount = 0;
     int step = 0;
-    for (int c = 0; c < row.Width; c += GroundColumnsPerStep, ++step) {
+    for (int c = 0; c < width; c += GroundColumnsPerStep, ++step) {
         const __m512d dc0 = _mm512_load_pd(dc + c);
         const __m512d dc1 = _mm512_load_pd(dc + c + 8);
         const __m512d ds0 = _mm512_load_pd(ds + c);
@@ -265,45 +270,52 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void Grou
         const __m512i texelRow = _mm512_and_si512(gy, low5);
         const __m512i texelColumn = _mm512_and_si512(gx, low5);
 
-        const __m512i firstRow = _mm512_broadcastd_epi32(_mm512_castsi512_si128(texelRow));
-        const __m512i lastRow = _mm512_permutexvar_epi32(lastLane, texelRow);
-        const __m512i top = _mm512_min_epi32(_mm512_min_epi32(firstRow, lastRow), lastTop);
-        const __m512i fromTop = _mm512_sub_epi32(texelRow, top);
-        const __m512i lead = _mm512_broadcastd_epi32(_mm512_castsi512_si128(source));
-        const __mmask16 elsewhere =
-            _mm512_cmpneq_epi32_mask(source, lead) | _mm512_cmpge_epu32_mask(fromTop, eight) | rowsForm;
-        // In the rows form the table is not one entry a cell: the lookup
-        // reads the texels of entry 0 in place of any, and is overwritten.
-        const int32_t start = onePitch ? row.Table[_mm_cvtsi128_si32(_mm512_castsi512_si128(source))] : 0;
-        const int32_t topRow = _mm_cvtsi128_si32(_mm512_castsi512_si128(top));
-        const __m512i index = _mm512_castsi256_si512(
-            _mm512_cvtepi32_epi16(_mm512_or_si512(_mm512_slli_epi32(fromTop, 5), texelColumn)));
-        const __m256i texels = EightRowTexels(base + start + topRow * pitch, pitch, index);
-        if (c + GroundColumnsPerStep <= row.Width)
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row.Dest + c), texels);
-        else
-            _mm256_mask_storeu_epi16(row.Dest + c, (1u << (row.Width - c)) - 1, texels);
+        __mmask16 elsewhere = 0xFFFF;
+        if (OnePitch) {
+            const __m512i firstRow = _mm512_broadcastd_epi32(_mm512_castsi512_si128(texelRow));
+            const __m512i lastRow = _mm512_permutexvar_epi32(lastLane, texelRow);
+            const __m512i top = _mm512_min_epi32(_mm512_min_epi32(firstRow, lastRow), lastTop);
+            const __m512i fromTop = _mm512_sub_epi32(texelRow, top);
+            const __m512i lead = _mm512_broadcastd_epi32(_mm512_castsi512_si128(source));
+            elsewhere = _mm512_cmpneq_epi32_mask(source, lead) | _mm512_cmpge_epu32_mask(fromTop, eight);
+            const int32_t start = table[_mm_cvtsi128_si32(_mm512_castsi512_si128(source))];
+            const int32_t topRow = _mm_cvtsi128_si32(_mm512_castsi512_si128(top));
+            const __m512i index = _mm512_castsi256_si512(
+                _mm512_cvtepi32_epi16(_mm512_or_si512(_mm512_slli_epi32(fromTop, 5), texelColumn)));
+            const __m256i texels = EightRowTexels(base + start + topRow * pitch, pitch, index);
+            if (c + GroundColumnsPerStep <= width)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + c), texels);
+            else
+                _mm256_mask_storeu_epi16(dest + c, static_cast<__mmask16>((1u << (width - c)) - 1), texels);
+        }
         left[leftCount] = static_cast<uint8_t>(step);
         leftCount += elsewhere != 0;
 
-        const __m512i rowStart = _mm512_mullo_epi32(texelRow, vpitch);
-        const __m512i texel = _mm512_add_epi32(rowStart, texelColumn);
+        const __m512i texel = _mm512_add_epi32(_mm512_mullo_epi32(texelRow, vpitch), texelColumn);
         const __m512i result =
-            onePitch ? _mm512_or_si512(source, _mm512_slli_epi32(texel, GroundOnePitchColumnShift))
+            OnePitch ? _mm512_or_si512(source, _mm512_slli_epi32(texel, GroundOnePitchColumnShift))
                      : _mm512_add_epi32(_mm512_add_epi32(_mm512_slli_epi32(source, GroundRowsCellShift), texelRow),
-                                        _mm512_slli_epi32(texel, GroundRowsColumnShift));
+                                        _mm512_slli_epi32(texelColumn, GroundRowsColumnShift));
         _mm512_store_si512(packed + c, result);
 
-        if (step < leftover.Count)
+        if (step < previousCount)
             GroundCopyLeftoverStep(row, leftover, step);
     }
-    for (int n = step; n < leftover.Count; ++n)
+    for (int n = step; n < previousCount; ++n)
         GroundCopyLeftoverStep(row, leftover, n);
     for (int n = 0; n < leftCount; ++n)
         leftover.Steps[n] = left[n];
     leftover.Count = leftCount;
-    leftover.Packed = row.Packed;
-    leftover.Dest = row.Dest;
+    leftover.Packed = packed;
+    leftover.Dest = dest;
+}
+
+GROUND_AVX512 void GroundRowAvx512(const GroundRow& row, GroundLeftover& leftover)
+{
+    if (row.OnePitch)
+        RowAvx512<true>(row, leftover);
+    else
+        RowAvx512<false>(row, leftover);
 }
 
 #pragma GCC diagnostic pop
