@@ -173,10 +173,15 @@ struct TexelTable {
     int32_t Start[OffMapSource + 1];
     std::vector<int32_t> RowStart;
 
-    bool Matches(const World& world, const TileImages& images) const
+    bool Matches(const World& world, const TileImages& images, bool wide) const
     {
         if (!Built || GlobalFrame != (world.AnimFrame & 0xFF) || !(Images == images))
             return false;
+#if defined(__x86_64__)
+        if (wide)
+            return GroundSameKeysAvx512(&world.Cells[0][0], CellKeys, KeyBytes);
+#endif
+        (void)wide;
         return SameKeys(&world.Cells[0][0], CellKeys);
     }
 
@@ -206,12 +211,20 @@ struct TexelTable {
 
     // Copies each block's frame into place: the texels are the images' own
     // as they are now.
-    void CopyBlocks()
+    void CopyBlocks(bool wide)
     {
-        uint16_t* block = Blocks.data()->Texels;
-        for (const TexelSource& from : BlockFrom)
-            for (int row = 0; row < CellSize; ++row, block += CellSize)
-                std::memcpy(block, from.Texels + row * from.Pitch, CellSize * sizeof(uint16_t));
+        Block* block = Blocks.data();
+        for (const TexelSource& from : BlockFrom) {
+#if defined(__x86_64__)
+            if (wide) {
+                GroundCopyFrameAvx512(from.Texels, from.Pitch, (block++)->Texels);
+                continue;
+            }
+#endif
+            for (int row = 0; row < CellSize; ++row)
+                std::memcpy(block->Texels + row * CellSize, from.Texels + row * from.Pitch, CellSize * sizeof(uint16_t));
+            ++block;
+        }
     }
 
 private:
@@ -321,6 +334,27 @@ TexelTable& TableOfThisThread()
 void CopyDividedRow(const GroundRow& row)
 {
     GroundCopyColumns(row, row.Packed, row.Dest, 0, row.Width);
+}
+
+// The reach factors of every ray, by the view column the ray fills: ray n
+// (column counter ColumnBase + n) fills column width - 1 - n.
+void Reach(double scale, int angle, int width, double* reachX, double* reachY)
+{
+    int a = angle - GroundFanOffset;
+    int r = -GroundFanOffset;
+    for (int n = 0; n < width; ++n, ++a, ++r) {
+        if (a < 0)
+            a += AngleSteps;
+        if (a > AngleSteps - 1)
+            a -= AngleSteps;
+        if (r < 0)
+            r += AngleSteps;
+        if (r > AngleSteps - 1)
+            r -= AngleSteps;
+        // Formed in double and rounded to float once, as in the plain renderer.
+        reachX[width - 1 - n] = static_cast<float>(scale * RCosTable[r] * CosTable[a]);
+        reachY[width - 1 - n] = static_cast<float>(scale * RCosTable[r] * SinTable[a]);
+    }
 }
 
 // One draw, cut into chunks of rows for RunGroundChunks.
@@ -446,10 +480,12 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
     TileImages images;
     InspectTiles(*this, images);
     TexelTable& table = TableOfThisThread();
-    if (!table.Matches(*this, images))
+    // The set-up's wide loads and stores come with the AVX-512 level.
+    const bool wide = level == GroundAvx512;
+    if (!table.Matches(*this, images, wide))
         table.Rebuild(*this, images);
     if (table.UseBlocks)
-        table.CopyBlocks();
+        table.CopyBlocks(wide);
     if (table.Compact == TexelTable::None) {
         // Texels too far apart for 32-bit offsets: the plain renderer reads
         // them as well as any.
@@ -465,23 +501,12 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
     alignas(64) double reachX[MaxColumns];
     alignas(64) double reachY[MaxColumns];
     const double scale = ViewHeight[height];
-    int a = angle - GroundFanOffset;
-    int r = -GroundFanOffset;
-    for (int n = 0; n < width; ++n, ++a, ++r) {
-        if (a < 0)
-            a += AngleSteps;
-        if (a > AngleSteps - 1)
-            a -= AngleSteps;
-        if (r < 0)
-            r += AngleSteps;
-        if (r > AngleSteps - 1)
-            r -= AngleSteps;
-        // Formed in double and rounded to float once, as in the plain renderer.
-        const float dc = static_cast<float>(scale * RCosTable[r] * CosTable[a]);
-        const float ds = static_cast<float>(scale * RCosTable[r] * SinTable[a]);
-        reachX[width - 1 - n] = dc;
-        reachY[width - 1 - n] = ds;
-    }
+#if defined(__x86_64__)
+    if (wide)
+        GroundReachAvx512(CosTable, SinTable, RCosTable, scale, angle, width, reachX, reachY);
+    else
+#endif
+        Reach(scale, angle, width, reachX, reachY);
     for (int c = width; c < padded; ++c)
         reachX[c] = reachY[c] = 0.0;
 

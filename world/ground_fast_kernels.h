@@ -110,6 +110,22 @@ void GroundRowSse2(const GroundRow& row, GroundLeftover& leftover);
 void GroundRowAvx2(const GroundRow& row, GroundLeftover& leftover);
 void GroundRowAvx512(const GroundRow& row, GroundLeftover& leftover);
 
+// The draw's set-up at the AVX-512 level, where it has wider loads and
+// stores: whether the key bytes (KeyBytes of the last 32-bit word) of 4096
+// cells of 16 bytes are still `keys`, and a copy of one frame's 32 rows of
+// 32 texels, `pitch` texels apart, into a block.
+bool GroundSameKeysAvx512(const void* cells, const uint32_t* keys, uint32_t keyBytes);
+void GroundCopyFrameAvx512(const uint16_t* from, int32_t pitch, uint16_t* block);
+
+// The reach factors of the rays by view column, at the AVX-512 level: column
+// c (below `width`) is filled by ray n = width - 1 - c, at angle
+// a = angle - GroundFanOffset + n and relative angle r = n - GroundFanOffset,
+// both modulo AngleSteps; dc[c] = float(scale * rcos[r] * cos[a]), ds[c] the
+// same with sin[a].
+// Eight columns at a time where neither angle wraps within them.
+void GroundReachAvx512(const float* cosTable, const float* sinTable, const float* rcosTable, double scale, int angle,
+                       int width, double* dc, double* ds);
+
 // The row stages' quotients Dc / k on their own, for the proof that they are
 // the quotients the plain renderer divides for: out[i] for d[i], `count` a
 // multiple of 8.

@@ -16,6 +16,9 @@
 // stage copies the other steps while the next row's vector stage runs.
 #include "ground_fast_kernels.h"
 
+#include "ground.h"
+#include "tables.h"
+
 #if defined(__x86_64__)
 
 #include <immintrin.h>
@@ -24,11 +27,10 @@
 // vector, which its own flow analysis then reports as maybe uninitialised.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 
 namespace {
 
-constexpr int OffMap = 4096;
-constexpr int CellSize = 32;
 
 // Every step of a row to the scalar stage, after copying what is left of
 // the previous row's.
@@ -97,7 +99,7 @@ void GroundRowSse2(const GroundRow& row, GroundLeftover& leftover)
     const __m128d vl = _mm_set1_pd(row.Low);
     const __m128i outside = _mm_set1_epi32(~63);
     const __m128i low5 = _mm_set1_epi32(31);
-    const __m128i offMap = _mm_set1_epi32(OffMap);
+    const __m128i offMap = _mm_set1_epi32(OffMapSource);
     const __m128i vpitch = _mm_set1_epi32(row.Pitch);
     const bool onePitch = row.OnePitch;
     const double* dc = row.DC;
@@ -152,7 +154,7 @@ __attribute__((target("avx2,fma"))) void GroundRowAvx2(const GroundRow& row, Gro
     const __m256d vl = _mm256_set1_pd(row.Low);
     const __m256i outside = _mm256_set1_epi32(~63);
     const __m256i low5 = _mm256_set1_epi32(31);
-    const __m256i offMap = _mm256_set1_epi32(OffMap);
+    const __m256i offMap = _mm256_set1_epi32(OffMapSource);
     const __m256i vpitch = _mm256_set1_epi32(row.Pitch);
     const bool onePitch = row.OnePitch;
     const double* dc = row.DC;
@@ -231,7 +233,7 @@ GROUND_AVX512 inline void RowAvx512(const GroundRow& row, GroundLeftover& leftov
     const __m512d vl = _mm512_set1_pd(row.Low);
     const __m512i outside = _mm512_set1_epi32(~63);
     const __m512i low5 = _mm512_set1_epi32(31);
-    const __m512i offMap = _mm512_set1_epi32(OffMap);
+    const __m512i offMap = _mm512_set1_epi32(OffMapSource);
     const __m512i lastLane = _mm512_set1_epi32(GroundColumnsPerStep - 1);
     const __m512i lastTop = _mm512_set1_epi32(CellSize - 8);
     const __m512i eight = _mm512_set1_epi32(8);
@@ -308,6 +310,59 @@ GROUND_AVX512 inline void RowAvx512(const GroundRow& row, GroundLeftover& leftov
     leftover.Count = leftCount;
     leftover.Packed = packed;
     leftover.Dest = dest;
+}
+
+GROUND_AVX512 bool GroundSameKeysAvx512(const void* cells, const uint32_t* keys, uint32_t keyBytes)
+{
+    // The last word of each of eight cells (two vectors of four), picked
+    // out by one permute.
+    const __m512i lastWords = _mm512_setr_epi32(3, 7, 11, 15, 19, 23, 27, 31, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i mask = _mm256_set1_epi32(static_cast<int>(keyBytes));
+    const char* cell = static_cast<const char*>(cells);
+    __m256i differ = _mm256_setzero_si256();
+    for (int n = 0; n < 4096; n += 8, cell += 8 * 16) {
+        const __m512i words = _mm512_permutex2var_epi32(_mm512_loadu_si512(cell), lastWords,
+                                                        _mm512_loadu_si512(cell + 64));
+        const __m256i kept = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keys + n));
+        // differ | ((words & mask) ^ kept)
+        differ = _mm256_or_si256(differ, _mm256_ternarylogic_epi32(_mm512_extracti64x4_epi64(words, 0), mask, kept, 0x6A));
+    }
+    return _mm256_testz_si256(differ, differ);
+}
+
+GROUND_AVX512 void GroundCopyFrameAvx512(const uint16_t* from, int32_t pitch, uint16_t* block)
+{
+    for (int row = 0; row < CellSize; ++row)
+        _mm512_storeu_si512(block + row * CellSize, _mm512_loadu_si512(from + row * pitch));
+}
+
+GROUND_AVX512 void GroundReachAvx512(const float* cosTable, const float* sinTable, const float* rcosTable,
+                                     double scale, int angle, int width, double* dc, double* ds)
+{
+    auto wrap = [](int value) { return value < 0 ? value + AngleSteps : value >= AngleSteps ? value - AngleSteps : value; };
+    // Columns c..c+7 read the tables from index a - 7 up to a (and r - 7 up
+    // to r), backwards.
+    const __m256i backwards = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    const __m512d vscale = _mm512_set1_pd(scale);
+    int c = 0;
+    for (; c < width; ++c) {
+        const int n = width - 1 - c;
+        const int a = wrap(angle - GroundFanOffset + n);
+        const int r = wrap(n - GroundFanOffset);
+        if (c % 8 == 0 && c + 8 <= width && a >= 7 && r >= 7) {
+            const __m512d rcos = _mm512_cvtps_pd(_mm256_permutevar8x32_ps(_mm256_loadu_ps(rcosTable + r - 7), backwards));
+            const __m512d cos = _mm512_cvtps_pd(_mm256_permutevar8x32_ps(_mm256_loadu_ps(cosTable + a - 7), backwards));
+            const __m512d sin = _mm512_cvtps_pd(_mm256_permutevar8x32_ps(_mm256_loadu_ps(sinTable + a - 7), backwards));
+            const __m512d reach = _mm512_mul_pd(vscale, rcos);
+            // Rounded to float once, as the plain renderer rounds.
+            _mm512_storeu_pd(dc + c, _mm512_cvtps_pd(_mm512_cvtpd_ps(_mm512_mul_pd(reach, cos))));
+            _mm512_storeu_pd(ds + c, _mm512_cvtps_pd(_mm512_cvtpd_ps(_mm512_mul_pd(reach, sin))));
+            c += 7;
+            continue;
+        }
+        dc[c] = static_cast<float>(scale * rcosTable[r] * cosTable[a]);
+        ds[c] = static_cast<float>(scale * rcosTable[r] * sinTable[a]);
+    }
 }
 
 GROUND_AVX512 void GroundRowAvx512(const GroundRow& row, GroundLeftover& leftover)
