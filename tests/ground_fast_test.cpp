@@ -362,6 +362,55 @@ TEST(GroundFast, MatchesThePlainRendererWithFramesReadInPlace)
     }
 }
 
+// Frames of one image 2^20 pixels wide, more of them in use than are copied
+// into blocks: too far apart to read in place, so the plain renderer draws.
+// Switching to that from frames copied into blocks, and back, must show each
+// map as it is, never what the blocks held before.
+TEST(GroundFast, FramesNeitherCopiedNorReadInPlace)
+{
+    LevelGuard guard;
+    std::mt19937 random(12);
+    World world;
+    BitmapPtr start = RandomBackbuffer(random, 480);
+    const Pose pose{1000.0f, 1000.0f, 14, 700, 100};
+    auto mixedWidths = [&] {
+        world.Tiles.clear();
+        world.Tiles.push_back(RandomImage(random, 64, 32));
+        world.Tiles.push_back(RandomImage(random, 96, 32));
+        world.TileCount = 2;
+        for (auto& column : world.Cells)
+            for (MapCell& cell : column) {
+                cell.Tile = static_cast<uint8_t>(random() % 2);
+                cell.Frame = static_cast<uint8_t>(random() % 3);
+            }
+    };
+    mixedWidths();
+    for (int level : FastLevels())
+        ASSERT_TRUE(SameAsPlain(world, level, pose, start.get(), 0, 8, 180)) << "frames in blocks";
+
+    BitmapPtr wide(create_bitmap_ex(16, 1 << 20, 32));
+    ASSERT_TRUE(wide);
+    clear_to_color(wide.get(), 0x1234);
+    for (int frame = 0; frame < 100; ++frame)
+        for (int texel = 0; texel < 64; ++texel)
+            putpixel(wide.get(), frame * 32 + static_cast<int>(random() % 32), static_cast<int>(random() % 32),
+                     static_cast<int>(random() & 0xFFFF));
+    world.Tiles.clear();
+    world.Tiles.push_back(std::move(wide));
+    world.TileCount = 1;
+    for (auto& column : world.Cells)
+        for (MapCell& cell : column) {
+            cell.Tile = 0;
+            cell.Frame = static_cast<uint8_t>(random() % 100);
+        }
+    for (int level : FastLevels())
+        ASSERT_TRUE(SameAsPlain(world, level, pose, start.get(), 0, 8, 180)) << "frames neither";
+
+    mixedWidths();
+    for (int level : FastLevels())
+        ASSERT_TRUE(SameAsPlain(world, level, pose, start.get(), 0, 8, 180)) << "frames in blocks again";
+}
+
 TEST(GroundFast, MatchesThePlainRendererAtTheEdges)
 {
     LevelGuard guard;

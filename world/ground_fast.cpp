@@ -152,16 +152,16 @@ struct TexelTable {
     TexelSources Sources;
 
     // The compact form: each entry as the distance of its first texel from
-    // Base, in texels. None when the texels spread over 1 GiB or more, or a
-    // pitch is 2^20 or more; OnePitch when every entry has the same pitch,
-    // below GroundPitchLimit: Start holds the entries; Rows otherwise: RowStart
-    // holds the first texel of each row of each entry, at entry * 32 + row.
+    // Base, in texels. OnePitch when every entry has the same pitch, below
+    // GroundPitchLimit: Start holds the entries. Otherwise, with few frames
+    // in use, the frames are copied side by side into Blocks before each
+    // draw, 32 x 32 texels a block, and read from there in the one-pitch form
+    // (BlockFrom holds where each block's texels come from). Otherwise Rows:
+    // RowStart holds the first texel of each row of each entry, at
+    // entry * 32 + row. None when the frames read in place spread over 1 GiB
+    // or more, or a pitch is 2^20 or more.
     enum Form { None, OnePitch, Rows };
     Form Compact = None;
-    // With pitches that differ and few frames in use, the frames are
-    // copied side by side into Blocks before each draw, 32 x 32 texels a
-    // block, and read from there in the one-pitch form: BlockFrom holds
-    // where each block's texels come from.
     bool UseBlocks = false;
     std::vector<TexelSource> BlockFrom;
     struct alignas(64) Block {
@@ -259,6 +259,7 @@ private:
     void MakeCompact()
     {
         Compact = None;
+        UseBlocks = false;
         bool onePitch = true;
         int32_t widest = 0;
         uintptr_t lowest = reinterpret_cast<uintptr_t>(Sources[0].Texels);
@@ -270,15 +271,10 @@ private:
             lowest = place < lowest ? place : lowest;
             highest = place > highest ? place : highest;
         }
-        // Start + 31 * pitch + 31 stays below 2^31.
-        if (highest - lowest >= (uintptr_t{1} << 30) || widest >= (1 << 20))
-            return;
-        for (int entry = 0; entry <= OffMapSource; ++entry)
-            Start[entry] = static_cast<int32_t>((reinterpret_cast<uintptr_t>(Sources[entry].Texels) - lowest) / 2);
-        Base = lowest;
-        Pitch = Sources[0].Pitch;
-        UseBlocks = false;
-        if (onePitch && widest < GroundPitchLimit) {
+        // Read in place, Start + 31 * pitch + 31 stays below 2^31.
+        const bool inPlace = highest - lowest < (uintptr_t{1} << 30) && widest < (1 << 20);
+        if (inPlace && onePitch && widest < GroundPitchLimit) {
+            SetStarts(lowest);
             Compact = OnePitch;
             return;
         }
@@ -287,13 +283,25 @@ private:
             UseBlocks = true;
             return;
         }
+        if (!inPlace)
+            return;
         // Pitches that differ: joining row and pitch per pixel costs more
         // than one more table, 512 KiB, rebuilt with the rest.
+        SetStarts(lowest);
         RowStart.resize(static_cast<size_t>(OffMapSource + 1) * CellSize);
         for (int entry = 0; entry <= OffMapSource; ++entry)
             for (int row = 0; row < CellSize; ++row)
                 RowStart[entry * CellSize + row] = Start[entry] + row * Sources[entry].Pitch;
         Compact = Rows;
+    }
+
+    // Every entry as its distance from `lowest`, the lowest of them.
+    void SetStarts(uintptr_t lowest)
+    {
+        for (int entry = 0; entry <= OffMapSource; ++entry)
+            Start[entry] = static_cast<int32_t>((reinterpret_cast<uintptr_t>(Sources[entry].Texels) - lowest) / 2);
+        Base = lowest;
+        Pitch = Sources[0].Pitch;
     }
 };
 
