@@ -210,7 +210,8 @@ struct TexelTable {
     }
 
     // Copies each block's frame into place: the texels are the images' own
-    // as they are now.
+    // as they are now. Rows that have not changed are not written, so that
+    // the helper thread's copy of them stays good.
     void CopyBlocks(bool wide)
     {
         Block* block = Blocks.data();
@@ -221,8 +222,12 @@ struct TexelTable {
                 continue;
             }
 #endif
-            for (int row = 0; row < CellSize; ++row)
-                std::memcpy(block->Texels + row * CellSize, from.Texels + row * from.Pitch, CellSize * sizeof(uint16_t));
+            for (int row = 0; row < CellSize; ++row) {
+                const uint16_t* texels = from.Texels + row * from.Pitch;
+                uint16_t* to = block->Texels + row * CellSize;
+                if (std::memcmp(to, texels, CellSize * sizeof(uint16_t)) != 0)
+                    std::memcpy(to, texels, CellSize * sizeof(uint16_t));
+            }
             ++block;
         }
     }

@@ -113,7 +113,8 @@ void GroundRowAvx512(const GroundRow& row, GroundLeftover& leftover);
 // The draw's set-up at the AVX-512 level, where it has wider loads and
 // stores: whether the key bytes (KeyBytes of the last 32-bit word) of 4096
 // cells of 16 bytes are still `keys`, and a copy of one frame's 32 rows of
-// 32 texels, `pitch` texels apart, into a block.
+// 32 texels, `pitch` texels apart, into a block (64-byte aligned), which
+// writes only rows that differ.
 bool GroundSameKeysAvx512(const void* cells, const uint32_t* keys, uint32_t keyBytes);
 void GroundCopyFrameAvx512(const uint16_t* from, int32_t pitch, uint16_t* block);
 

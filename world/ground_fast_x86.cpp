@@ -332,8 +332,12 @@ GROUND_AVX512 bool GroundSameKeysAvx512(const void* cells, const uint32_t* keys,
 
 GROUND_AVX512 void GroundCopyFrameAvx512(const uint16_t* from, int32_t pitch, uint16_t* block)
 {
-    for (int row = 0; row < CellSize; ++row)
-        _mm512_storeu_si512(block + row * CellSize, _mm512_loadu_si512(from + row * pitch));
+    for (int row = 0; row < CellSize; ++row) {
+        const __m512i texels = _mm512_loadu_si512(from + row * pitch);
+        uint16_t* to = block + row * CellSize;
+        if (_mm512_cmpneq_epi16_mask(texels, _mm512_load_si512(to)) != 0)
+            _mm512_store_si512(to, texels);
+    }
 }
 
 GROUND_AVX512 void GroundReachAvx512(const float* cosTable, const float* sinTable, const float* rcosTable,

@@ -45,9 +45,9 @@ std::atomic<int>& ThreadsInUse()
 }
 
 // The drawing thread and the helper share one word that names the draw
-// (its number), how many chunks it has and the next chunk to claim; a chunk
-// is claimed by moving that word on, so each runs exactly once, and a late
-// helper can never claim a chunk of a draw that is over.
+// (its number) and the chunks not yet claimed; a chunk is claimed by moving
+// that word on, so each runs exactly once, and a late helper can never claim
+// a chunk of a draw that is over.
 class Team {
 public:
     ~Team()
@@ -83,7 +83,7 @@ public:
         }
 
         int mine = 0;
-        for (int i; (i = Claim(job_)) >= 0; ++mine)
+        for (int i; (i = Claim(job_, true)) >= 0; ++mine)
             chunk(context, i);
         while (helperDone_.load(std::memory_order_acquire) != chunks - mine)
             Pause();
@@ -105,17 +105,21 @@ private:
         return true;
     }
 
-    // The next chunk of draw `job`, claimed; -1 when none is left.
-    int Claim(uint32_t job)
+    // A chunk of draw `job` not yet claimed, claimed; -1 when none is left.
+    // The drawing thread takes them from the first on, the helper from the
+    // last back, so that from one draw to the next each thread mostly draws
+    // the same rows and finds them in its own cache.
+    int Claim(uint32_t job, bool fromFront)
     {
         uint64_t word = claim_.load(std::memory_order_acquire);
         for (;;) {
-            const int chunks = static_cast<int>(word >> 16 & 0xFFFF);
-            const int next = static_cast<int>(word & 0xFFFF);
-            if (static_cast<uint32_t>(word >> 32) != job || next >= chunks)
+            const int back = static_cast<int>(word >> 16 & 0xFFFF);
+            const int front = static_cast<int>(word & 0xFFFF);
+            if (static_cast<uint32_t>(word >> 32) != job || front >= back)
                 return -1;
-            if (claim_.compare_exchange_weak(word, word + 1, std::memory_order_acq_rel, std::memory_order_acquire))
-                return next;
+            const uint64_t claimed = fromFront ? word + 1 : word - (uint64_t{1} << 16);
+            if (claim_.compare_exchange_weak(word, claimed, std::memory_order_acq_rel, std::memory_order_acquire))
+                return fromFront ? front : back - 1;
         }
     }
 
@@ -143,7 +147,7 @@ private:
             if (quit_.load())
                 return;
             seen = CurrentJob();
-            for (int i; (i = Claim(seen)) >= 0;) {
+            for (int i; (i = Claim(seen, false)) >= 0;) {
                 // Claimed, so the draw waits for this chunk: what it set up
                 // stays in place until the chunk is counted done.
                 chunk_(context_, i);
@@ -156,7 +160,8 @@ private:
     uint32_t job_ = 0;
     GroundChunk chunk_ = nullptr;
     void* context_ = nullptr;
-    std::atomic<uint64_t> claim_{0};  // job << 32 | chunks << 16 | next chunk
+    // job << 32 | back << 16 | front: chunks front to back - 1 are unclaimed
+    std::atomic<uint64_t> claim_{0};
     std::atomic<int> helperDone_{0};  // chunks the helper finished
     std::mutex sleepLock_;
     std::condition_variable wake_;
