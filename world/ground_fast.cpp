@@ -370,9 +370,51 @@ void Reach(double scale, int angle, int width, double* reachX, double* reachY)
     }
 }
 
+// What the reach factors of a draw's rays depend on.
+struct GroundRays {
+    uint64_t Draw;  // numbers the draws
+    double Scale;
+    int Angle;
+    int Width;
+    bool Wide;  // at the AVX-512 level
+};
+
+std::atomic<uint64_t>& NextDraw()
+{
+    static std::atomic<uint64_t> draw{1};
+    return draw;
+}
+
+// The reach factors of every ray, by the view column the ray fills, for the
+// draw a thread is drawing. Each thread forms its own, once a draw, rather
+// than reading the drawing thread's: reading them from another core's cache
+// costs more than forming them. Columns past the width, up to a whole vector
+// step, are zero and never stored.
+struct ThreadRays {
+    uint64_t Draw = 0;
+    alignas(64) double X[MaxColumns];
+    alignas(64) double Y[MaxColumns];
+
+    void Form(const GroundRays& rays)
+    {
+        if (Draw == rays.Draw)
+            return;
+#if defined(__x86_64__)
+        if (rays.Wide)
+            GroundReachAvx512(CosTable, SinTable, RCosTable, rays.Scale, rays.Angle, rays.Width, X, Y);
+        else
+#endif
+            Reach(rays.Scale, rays.Angle, rays.Width, X, Y);
+        for (int c = rays.Width; c % GroundColumnsPerStep != 0; ++c)
+            X[c] = Y[c] = 0.0;
+        Draw = rays.Draw;
+    }
+};
+
 // One draw, cut into chunks of rows for RunGroundChunks.
 struct GroundJob {
-    GroundRow Row;  // everything but the row's own fields
+    GroundRays Rays;
+    GroundRow Row;  // everything but the rays and the row's own fields
     GroundRowStage Stage;
     int64_t FirstRow;
     int64_t EndRow;
@@ -394,7 +436,11 @@ void DrawGroundChunk(void* context, int chunk)
     // Rows alternate between two: the scalar stage copies one row's while
     // the next is being filled.
     alignas(64) uint32_t packed[2][MaxColumns];
+    thread_local ThreadRays rays;
+    rays.Form(job.Rays);
     GroundRow row = job.Row;
+    row.DC = rays.X;
+    row.DS = rays.Y;
     row.Dest = job.FirstDest + (first - job.FirstRow) * GroundRowPixels;
     GroundLeftover leftover;
     for (int64_t k = first; k < end; ++k, row.Dest += GroundRowPixels) {
@@ -506,27 +552,14 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
         return;
     }
 
-    // The reach factors of every ray, by the view column the ray fills: ray
-    // n (column counter ColumnBase + n) fills column width - 1 - n. Columns
-    // past the width, up to a whole vector step, are zero and never stored.
-    const int width = view->w;
-    const int padded = (width + GroundColumnsPerStep - 1) / GroundColumnsPerStep * GroundColumnsPerStep;
-    alignas(64) double reachX[MaxColumns];
-    alignas(64) double reachY[MaxColumns];
-    const double scale = ViewHeight[height];
-#if defined(__x86_64__)
-    if (wide)
-        GroundReachAvx512(CosTable, SinTable, RCosTable, scale, angle, width, reachX, reachY);
-    else
-#endif
-        Reach(scale, angle, width, reachX, reachY);
-    for (int c = width; c < padded; ++c)
-        reachX[c] = reachY[c] = 0.0;
-
+    GroundRays rays;
+    rays.Draw = NextDraw().fetch_add(1, std::memory_order_relaxed);
+    rays.Scale = ViewHeight[height];
+    rays.Angle = angle;
+    rays.Width = view->w;
+    rays.Wide = wide;
     GroundRow row;
-    row.DC = reachX;
-    row.DS = reachY;
-    row.Width = width;
+    row.Width = rays.Width;
     row.X = x;
     row.Y = y;
     row.OnePitch = table.Compact == TexelTable::OnePitch;
@@ -547,6 +580,7 @@ void World::DrawGround(BITMAP* view, float x, float y, int height, int angle, in
     }
     row.Base = table.Base;
     GroundJob job;
+    job.Rays = rays;
     job.Row = row;
     job.Stage = stage;
     job.FirstRow = rows.FirstRow;
