@@ -16,9 +16,9 @@
 
 namespace {
 
-// How long the helper looks for the next draw before it sleeps: longer than
-// the gap between frames drawn back to back, far shorter than a frame shown
-// on the screen.
+// How long the helper looks for the next draw before it sleeps, when draws
+// come back to back: longer than the gap between frames drawn back to back,
+// far shorter than a frame shown on the screen.
 constexpr auto HelperSpin = std::chrono::microseconds(50);
 
 void Pause()
@@ -130,12 +130,18 @@ private:
 
     void Help()
     {
+        using Clock = std::chrono::steady_clock;
         uint32_t seen = 0;
+        // Whether draws come back to back: only then is the next one worth
+        // waiting for awake. Draws further apart (frames shown on a screen)
+        // find the helper asleep, and it costs nothing in between.
+        bool backToBack = true;
         for (;;) {
-            const auto start = std::chrono::steady_clock::now();
-            for (int spins = 0; CurrentJob() == seen && !quit_.load(std::memory_order_relaxed); ++spins) {
+            const Clock::time_point finished = Clock::now();
+            for (int spins = 0; backToBack && CurrentJob() == seen && !quit_.load(std::memory_order_relaxed);
+                 ++spins) {
                 Pause();
-                if (spins % 64 == 63 && std::chrono::steady_clock::now() - start > HelperSpin)
+                if (spins % 64 == 63 && Clock::now() - finished > HelperSpin)
                     break;
             }
             if (CurrentJob() == seen) {
@@ -144,6 +150,7 @@ private:
                 wake_.wait(lock, [&] { return CurrentJob() != seen || quit_.load(); });
                 asleep_.store(false);
             }
+            backToBack = Clock::now() - finished < HelperSpin;
             if (quit_.load())
                 return;
             seen = CurrentJob();

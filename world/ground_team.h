@@ -3,9 +3,10 @@
 // so that neither waits for the other to start: when the helper is slow to
 // wake, the drawing thread simply claims every chunk itself.
 //
-// The helper is started on first use. After a chunk it keeps looking for
-// the next draw for a short while (frames drawn back to back keep it
-// awake), then sleeps until woken; it never spins for longer than that.
+// The helper is started on first use. While draws come back to back it
+// keeps looking for the next one for a short while (50 µs) after each, then
+// sleeps until woken; when they come further apart (frames shown on a
+// screen) it sleeps as soon as its part is done.
 #pragma once
 
 // How many threads draw the ground: 1 or 2. It starts as 2 on a machine
