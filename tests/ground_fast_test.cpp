@@ -110,6 +110,16 @@ void RandomMap(std::mt19937& random, World& world, std::vector<BitmapPtr>& paren
     world.AnimFrame = static_cast<int32_t>(random() % 4 == 0 ? random() : random() % 6);
 }
 
+// Every cell: a tile below `tiles` and a frame below `frames`, at random.
+void RandomCells(std::mt19937& random, World& world, int tiles, int frames)
+{
+    for (auto& column : world.Cells)
+        for (MapCell& cell : column) {
+            cell.Tile = static_cast<uint8_t>(random() % tiles);
+            cell.Frame = static_cast<uint8_t>(random() % frames);
+        }
+}
+
 // A back buffer of random pixels, 640 wide.
 BitmapPtr RandomBackbuffer(std::mt19937& random, int height)
 {
@@ -345,11 +355,7 @@ TEST(GroundFast, MatchesThePlainRendererWithFramesReadInPlace)
         for (int tile = 0; tile < 90; ++tile)
             world.Tiles.push_back(RandomImage(random, oneWidth || tile % 3 ? 64 : 96, 32));
         world.TileCount = 90;
-        for (auto& column : world.Cells)
-            for (MapCell& cell : column) {
-                cell.Tile = static_cast<uint8_t>(random() % 90);
-                cell.Frame = static_cast<uint8_t>(random() % 3);
-            }
+        RandomCells(random, world, 90, 3);
         for (int pose = 0; pose < 40; ++pose) {
             SetGroundThreads(1 + pose % 2);
             const Pose p{std::uniform_real_distribution<float>(-100.0f, 2148.0f)(random),
@@ -378,11 +384,7 @@ TEST(GroundFast, FramesNeitherCopiedNorReadInPlace)
         world.Tiles.push_back(RandomImage(random, 64, 32));
         world.Tiles.push_back(RandomImage(random, 96, 32));
         world.TileCount = 2;
-        for (auto& column : world.Cells)
-            for (MapCell& cell : column) {
-                cell.Tile = static_cast<uint8_t>(random() % 2);
-                cell.Frame = static_cast<uint8_t>(random() % 3);
-            }
+        RandomCells(random, world, 2, 3);
     };
     mixedWidths();
     for (int level : FastLevels())
@@ -422,11 +424,7 @@ TEST(GroundFast, MatchesThePlainRendererAtTheEdges)
     for (int tile = 0; tile < 5; ++tile)
         world.Tiles.push_back(RandomImage(random, 128, 32));
     world.TileCount = 5;
-    for (auto& column : world.Cells)
-        for (MapCell& cell : column) {
-            cell.Tile = static_cast<uint8_t>(random() % 5);
-            cell.Frame = static_cast<uint8_t>(random() % 4);
-        }
+    RandomCells(random, world, 5, 4);
 
     const float places[] = {0.0f,    -0.0f,   0.5f,    -0.5f,   0.999f,   -0.999f,  1.0f,
                             -1.0f,   31.99f,  32.0f,   2047.9f, 2048.0f,  -2048.0f, 3045.0f,
@@ -477,11 +475,7 @@ TEST(GroundFast, MatchesThePlainRendererOnExactUnitBorders)
     for (int tile = 0; tile < 3; ++tile)
         world.Tiles.push_back(RandomImage(random, 64, 32));
     world.TileCount = 3;
-    for (auto& column : world.Cells)
-        for (MapCell& cell : column) {
-            cell.Tile = static_cast<uint8_t>(random() % 3);
-            cell.Frame = static_cast<uint8_t>(random() % 2);
-        }
+    RandomCells(random, world, 3, 2);
 
     int borders = 0;
     for (int heading = 0; heading < AngleSteps && borders < 400; heading += 7) {
