@@ -241,11 +241,18 @@ private:
     {
         BlockFrom.clear();
         int32_t blockOf[OffMapSource + 1];
+        size_t block = 0;
         for (int entry = 0; entry <= OffMapSource; ++entry) {
             const TexelSource& source = Sources[entry];
-            size_t block = 0;
-            while (block < BlockFrom.size() && BlockFrom[block].Texels != source.Texels)
-                ++block;
+            auto same = [&](size_t b) {
+                return BlockFrom[b].Texels == source.Texels && BlockFrom[b].Pitch == source.Pitch;
+            };
+            // Neighbouring cells often show the same frame.
+            if (block == BlockFrom.size() || !same(block)) {
+                block = 0;
+                while (block < BlockFrom.size() && !same(block))
+                    ++block;
+            }
             if (block == BlockFrom.size()) {
                 if (block == MaxBlocks)
                     return false;
