@@ -342,6 +342,52 @@ TEST(GroundFast, MatchesThePlainRendererOnRandomMapsAndPoses)
     }
 }
 
+// Draws that come back to back, as frames drawn as fast as they can be, are
+// shared with the helper thread; each must still be the plain renderer's.
+TEST(GroundFast, MatchesThePlainRendererOnTwoThreads)
+{
+    LevelGuard guard;
+    SetGroundThreads(2);
+    std::mt19937 random(21);
+    World world;
+    std::vector<BitmapPtr> parents;
+    BitmapPtr start = RandomBackbuffer(random, 480);
+    constexpr int Burst = 8;
+    std::vector<BitmapPtr> fast;
+    for (int i = 0; i < Burst; ++i)
+        fast.push_back(RandomBackbuffer(random, 480));
+    BitmapPtr plain(create_bitmap_ex(16, 640, 480));
+    const uint64_t helped = GroundHelperChunks();
+    for (int map = 0; map < 30; ++map) {
+        RandomMap(random, world, parents);
+        world.ColumnBase = map % 3 == 0 ? static_cast<int32_t>(random() % 640) : 160;
+        const int width = 640 - world.ColumnBase;
+        const int viewHeight = map % 3 == 0 ? 1 + static_cast<int>(random() % 400) : 180;
+        std::vector<Pose> poses;
+        for (int i = 0; i < Burst; ++i)
+            poses.push_back(Pose{RandomPosition(random), RandomPosition(random), static_cast<int>(random() % 100),
+                                 static_cast<int>(random() % 2880), static_cast<int>(random() % (viewHeight + 10)) - 5});
+        for (int level : FastLevels()) {
+            SetGroundLevel(level);
+            for (int i = 0; i < Burst; ++i) {
+                blit(start.get(), fast[i].get(), 0, 0, 0, 0, 640, 480);
+                BitmapPtr view(create_sub_bitmap(fast[i].get(), world.ColumnBase, 0, width, viewHeight));
+                world.DrawGround(view.get(), poses[i].x, poses[i].y, poses[i].height, poses[i].angle, poses[i].horizon);
+            }
+            for (int i = 0; i < Burst; ++i) {
+                blit(start.get(), plain.get(), 0, 0, 0, 0, 640, 480);
+                BitmapPtr view(create_sub_bitmap(plain.get(), world.ColumnBase, 0, width, viewHeight));
+                world.DrawGroundPlain(view.get(), poses[i].x, poses[i].y, poses[i].height, poses[i].angle,
+                                      poses[i].horizon);
+                for (int y = 0; y < 480; ++y)
+                    ASSERT_EQ(std::memcmp(plain->line[y], fast[i]->line[y], 640 * 2), 0)
+                        << GroundLevelName(level) << ", map " << map << ", " << Describe(poses[i]) << ", row " << y;
+            }
+        }
+    }
+    EXPECT_GT(GroundHelperChunks(), helped) << "the helper thread never drew";
+}
+
 // More frames in use than the renderer copies into blocks: it reads them in
 // place, all of one width or of several.
 TEST(GroundFast, MatchesThePlainRendererWithFramesReadInPlace)

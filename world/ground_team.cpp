@@ -1,5 +1,6 @@
 #include "ground_team.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -15,6 +16,8 @@
 #endif
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // How long the helper looks for the next draw before it sleeps, when draws
 // come back to back: longer than the gap between frames drawn back to back,
@@ -50,6 +53,11 @@ std::atomic<int>& ThreadsInUse()
 // a chunk of a draw that is over.
 class Team {
 public:
+    uint64_t HelperChunks() const
+    {
+        return helperChunks_.load(std::memory_order_relaxed);
+    }
+
     ~Team()
     {
         {
@@ -77,7 +85,13 @@ public:
         if (++job_ == 0)
             ++job_;  // 0 is the helper's "no draw yet"
         claim_.store(uint64_t{job_} << 32 | uint64_t(chunks) << 16);
-        if (asleep_.load()) {
+        // A sleeping helper is woken only while drawing keeps the drawing
+        // thread busy: when the gap since the last draw is shorter than that
+        // draw (or than the helper's own wait). For one draw now and then (a
+        // frame shown on a screen) waking it costs more than it gives, and
+        // the drawing thread draws alone.
+        const Clock::time_point start = Clock::now();
+        if (start - lastEnd_ < std::max<Clock::duration>(HelperSpin, lastEnd_ - lastStart_) && asleep_.load()) {
             std::lock_guard<std::mutex> lock(sleepLock_);
             wake_.notify_one();
         }
@@ -87,6 +101,8 @@ public:
             chunk(context, i);
         while (helperDone_.load(std::memory_order_acquire) != chunks - mine)
             Pause();
+        lastStart_ = start;
+        lastEnd_ = Clock::now();
     }
 
 private:
@@ -130,7 +146,6 @@ private:
 
     void Help()
     {
-        using Clock = std::chrono::steady_clock;
         uint32_t seen = 0;
         // Whether draws come back to back: only then is the next one worth
         // waiting for awake. Draws further apart (frames shown on a screen)
@@ -159,17 +174,21 @@ private:
                 // stays in place until the chunk is counted done.
                 chunk_(context_, i);
                 helperDone_.fetch_add(1, std::memory_order_release);
+                helperChunks_.fetch_add(1, std::memory_order_relaxed);
             }
         }
     }
 
     std::mutex runLock_;  // one draw at a time uses the helper
     uint32_t job_ = 0;
+    Clock::time_point lastStart_;  // when the last draw began
+    Clock::time_point lastEnd_;    // and ended
     GroundChunk chunk_ = nullptr;
     void* context_ = nullptr;
     // job << 32 | back << 16 | front: chunks front to back - 1 are unclaimed
     std::atomic<uint64_t> claim_{0};
     std::atomic<int> helperDone_{0};  // chunks the helper finished
+    std::atomic<uint64_t> helperChunks_{0};  // and in all draws so far
     std::mutex sleepLock_;
     std::condition_variable wake_;
     std::atomic<bool> asleep_{false};
@@ -197,6 +216,11 @@ bool SetGroundThreads(int threads)
         return false;
     ThreadsInUse().store(threads, std::memory_order_relaxed);
     return true;
+}
+
+uint64_t GroundHelperChunks()
+{
+    return TheTeam().HelperChunks();
 }
 
 void RunGroundChunks(GroundChunk chunk, void* context, int chunks)
