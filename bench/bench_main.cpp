@@ -1,10 +1,12 @@
 // Benchmarks of the drawing and the world operations the viewer runs: the
 // plain and the fast ground at every instruction level this CPU has, the
-// sky, one animation tick, loading the board file and one whole frame.
+// sky, one animation tick, loading the board file and one whole frame; and
+// the ground drawn 300 µs apart, as the viewer shows frames.
 // Frames turn as the viewer does: frame i at (480, 480), height 14, heading
 // (7 * i) mod 2880.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -45,6 +47,25 @@ void GroundAtLevel(benchmark::State& state, int level, int threads)
         benchmark::ClobberMemory();
     }
     SetGroundLevel(previous);
+    SetGroundThreads(previousThreads);
+    state.SetItemsProcessed(state.iterations() * GroundPixels);
+}
+
+// Draws 300 µs apart, as the viewer draws the frames it shows: the time of
+// the draws alone, at the best level.
+void GroundApart(benchmark::State& state, int threads)
+{
+    const OffscreenFrame frame = MakeOffscreenFrame();
+    const int previousThreads = GroundThreadsInUse();
+    SetGroundThreads(threads);
+    int64_t i = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        state.ResumeTiming();
+        TheWorld->DrawGround(frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
+        benchmark::ClobberMemory();
+    }
     SetGroundThreads(previousThreads);
     state.SetItemsProcessed(state.iterations() * GroundPixels);
 }
@@ -164,6 +185,9 @@ int main(int argc, char** argv)
             benchmark::RegisterBenchmark(
                 (std::string("DrawGround/") + GroundLevelName(level) + "/threads:" + std::to_string(threads)).c_str(),
                 GroundAtLevel, level, threads);
+    for (int threads = 1; threads <= mostThreads; ++threads)
+        benchmark::RegisterBenchmark(
+            (std::string("DrawGroundApart/threads:") + std::to_string(threads)).c_str(), GroundApart, threads);
     benchmark::RegisterBenchmark("BuildTexelSources", BuildTexelTable);
     benchmark::RegisterBenchmark("DrawSky", DrawSky);
     benchmark::RegisterBenchmark("AnimateTiles", AnimateTiles);
