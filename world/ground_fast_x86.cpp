@@ -32,17 +32,33 @@
 namespace {
 
 
-// Every step of a row to the scalar stage, after copying what is left of
-// the previous row's.
-inline void LeaveEveryStep(const GroundRow& row, GroundLeftover& leftover, int steps)
+// The end of a row's vector stage: copies the previous row's leftover steps
+// from `copied` on, then leaves this row's `count` steps `left` in their
+// place.
+inline void HandOver(const GroundRow& row, GroundLeftover& leftover, int copied, const uint8_t* left, int count)
 {
-    for (int n = steps; n < leftover.Count; ++n)
+    for (int n = copied; n < leftover.Count; ++n)
         GroundCopyLeftoverStep(row, leftover, n);
-    for (int n = 0; n < steps; ++n)
-        leftover.Steps[n] = static_cast<uint8_t>(n);
-    leftover.Count = steps;
+    for (int n = 0; n < count; ++n)
+        leftover.Steps[n] = left[n];
+    leftover.Count = count;
     leftover.Packed = row.Packed;
     leftover.Dest = row.Dest;
+}
+
+// Every step of a row to the scalar stage, as the levels without lookups in
+// registers leave them.
+inline void LeaveEveryStep(const GroundRow& row, GroundLeftover& leftover, int steps)
+{
+    static const struct EverySteps {
+        uint8_t Steps[GroundMaxSteps];
+        EverySteps()
+        {
+            for (int n = 0; n < GroundMaxSteps; ++n)
+                Steps[n] = static_cast<uint8_t>(n);
+        }
+    } every;
+    HandOver(row, leftover, steps, every.Steps, steps);
 }
 
 // Dc / k from the split reciprocal, at each level: an exact product plus a
@@ -303,13 +319,7 @@ GROUND_AVX512 inline void RowAvx512(const GroundRow& row, GroundLeftover& leftov
         if (step < previousCount)
             GroundCopyLeftoverStep(row, leftover, step);
     }
-    for (int n = step; n < previousCount; ++n)
-        GroundCopyLeftoverStep(row, leftover, n);
-    for (int n = 0; n < leftCount; ++n)
-        leftover.Steps[n] = left[n];
-    leftover.Count = leftCount;
-    leftover.Packed = packed;
-    leftover.Dest = dest;
+    HandOver(row, leftover, step, left, leftCount);
 }
 
 GROUND_AVX512 bool GroundSameKeysAvx512(const void* cells, const uint32_t* keys, uint32_t keyBytes)
