@@ -104,8 +104,10 @@ static std::string Plural(int64_t count, const char* one, const char* many)
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-bool ParseBoard(const uint8_t* data, size_t size, const std::string& fileName, BoardFile& out,
-                std::string& error)
+// Decodes into `out` whatever the file holds; `out` is meaningless after a
+// refusal, so ParseBoard hands over only a whole, valid board.
+static bool DecodeBoard(const uint8_t* data, size_t size, const std::string& fileName, BoardFile& out,
+                        std::string& error)
 {
     const int64_t fileSize = static_cast<int64_t>(size);
     auto refuse = [&](const std::string& what) {
@@ -179,7 +181,17 @@ bool ParseBoard(const uint8_t* data, size_t size, const std::string& fileName, B
     return true;
 }
 
-void AppendBody(const World& world, std::vector<uint8_t>& out)
+bool ParseBoard(const uint8_t* data, size_t size, const std::string& fileName, BoardFile& out,
+                std::string& error)
+{
+    auto board = std::make_unique<BoardFile>();
+    if (!DecodeBoard(data, size, fileName, *board, error))
+        return false;
+    out = *board;
+    return true;
+}
+
+void AppendBody(const MapRecord& world, std::vector<uint8_t>& out)
 {
     out.reserve(out.size() + static_cast<size_t>(BoardBodySize(world.TileCount)));
     for (int ty = 0; ty < MapSize; ty++) {
@@ -207,7 +219,7 @@ void AppendBody(const World& world, std::vector<uint8_t>& out)
 
 // A map that could not be loaded back is never written: the tile count must
 // fit TileNames and every slot written must hold its NUL.
-static bool CheckWritable(const World& world, std::string& error)
+static bool CheckWritable(const MapRecord& world, std::string& error)
 {
     if (world.TileCount < 0 || world.TileCount > MaxTiles) {
         error = "the map's tile count " + std::to_string(world.TileCount) + " is outside 0.." +

@@ -26,17 +26,12 @@ constexpr int64_t BoardBodySize(int64_t tileCount)
 
 // A board file decoded, and checked against every limit of the format: the
 // header, the body offset, the tile count, a NUL in every name slot.
-struct BoardFile {
+struct BoardFile : MapRecord {
     uint8_t HeaderByte;
     int32_t BodyOffset;                // at least 5, at most FileSize
     uint64_t FileSize;                 // bytes in the whole file
-    MapCell Cells[MapSize][MapSize];   // [tx][ty]; Frame is not stored and is 0 here
-    int32_t TileCount;                 // 0..MaxTiles
-    char TileNames[MaxTiles][NameSlotSize];  // slots from TileCount on are all zero
-    int32_t AnimDelay;
-    int32_t AnimLastFrame;
-    float ExtraFloat;
-    char SkyName[NameSlotSize];
+    // From MapRecord: Cells (Frame is not stored and is 0 here), TileNames
+    // (slots from TileCount on are all zero), and the rest of the body.
 
     // Offset of the first byte after the body.
     int64_t BodyEnd() const { return BodyOffset + BoardBodySize(TileCount); }
@@ -48,13 +43,13 @@ bool ReadWholeFile(const char* name, std::vector<uint8_t>& bytes, std::string& e
 
 // Decodes the board file held in `data`. Every length is checked before a
 // count from the file is trusted. On failure returns false with `error`
-// naming `fileName` and the fault with its numbers; `out` is then partly
-// filled and meaningless.
+// naming `fileName` and the fault with its numbers; `out` is then left as it
+// was.
 bool ParseBoard(const uint8_t* data, size_t size, const std::string& fileName, BoardFile& out,
                 std::string& error);
 
-// Appends the body of a board file holding `world`'s map: the cell records
+// Appends the body of a board file holding `map`: the cell records
 // (ty outer, tx inner), TileCount and its name slots written whole, all 128
 // bytes as held, AnimDelay, AnimLastFrame, ExtraFloat and all 128 bytes of
-// SkyName. `world.TileCount` must lie within 0..MaxTiles.
-void AppendBody(const World& world, std::vector<uint8_t>& out);
+// SkyName. `map.TileCount` must lie within 0..MaxTiles.
+void AppendBody(const MapRecord& map, std::vector<uint8_t>& out);

@@ -11,32 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "map_record.h"
 #include "tables.h"
 
-constexpr int MapSize = 64;        // cells on a side
-constexpr int CellSize = 32;       // world units per cell; texels per tile side
-constexpr int MaxTiles = 100;      // slots in TileNames
-constexpr int NameSlotSize = 128;  // a name of at most 127 characters and its NUL
 constexpr int SkyPlaceholderWidth = 2880;  // one column per angle step
 constexpr int SkyPlaceholderHeight = 101;  // the view's rows down to the horizon
-
-// One map cell. Every field but Frame is stored in the board file; the Extra
-// fields are carried through load and save and mean nothing to this program.
-struct MapCell {
-    int32_t ExtraA;
-    int32_t ExtraB;
-    uint8_t ExtraC;
-    int8_t Delay;      // a frame lasts Delay + 1 ticks
-    uint8_t ExtraD;
-    int8_t Tick;       // ticks counted towards the next frame
-    uint8_t Flags;     // bit 0x04: the cell is animated
-    uint8_t Frame;     // current animation frame; run-time state only
-    uint8_t LastFrame; // frames run 0..LastFrame
-    uint8_t Tile;      // index into Tiles
-};
-static_assert(sizeof(MapCell) == 16, "MapCell is 16 bytes in memory");
-
-constexpr uint8_t CellAnimated = 0x04;
 
 struct BitmapDeleter {
     void operator()(BITMAP* bitmap) const
@@ -48,7 +27,7 @@ struct BitmapDeleter {
 // A bitmap with exactly one owner, destroyed with it.
 using BitmapPtr = std::unique_ptr<BITMAP, BitmapDeleter>;
 
-class World {
+class World : public MapRecord {
 public:
     World();
     ~World();
@@ -91,18 +70,13 @@ public:
 
     const std::string& LastError() const { return Error; }
 
+    // The stored fields (Cells, TileNames, SkyName, TileCount, AnimDelay,
+    // AnimLastFrame, ExtraFloat) come from MapRecord.
     std::vector<BitmapPtr> Tiles;    // tile n is Tiles[n], n < TileCount
     BitmapPtr Sky;                   // the sky panorama; null until loaded or made
-    MapCell Cells[MapSize][MapSize]; // indexed [tx][ty]
-    char TileNames[MaxTiles][NameSlotSize];
-    char SkyName[NameSlotSize];
-    int32_t TileCount;
     int32_t ColumnBase;     // first column counter of the ground renderer: 160
     int32_t AnimFrame;      // global animation frame: the ground outside the map
-    int32_t AnimLastFrame;  // 0 switches the global animation off
-    int32_t AnimDelay;      // a global frame lasts AnimDelay + 1 ticks
     int32_t AnimTick;
-    float ExtraFloat;       // carried in the board file; not interpreted
 
 private:
     // Records a failure for LastError() and returns the failure status.
