@@ -15,16 +15,12 @@
 #include "frame.h"
 #include "ground.h"
 #include "ground_fast.h"
-#include "ground_team.h"
 #include "world.h"
 
 namespace {
 
 World* TheWorld = nullptr;
 std::string Board;
-
-constexpr float StartX = 480.0f;
-constexpr float StartY = 480.0f;
 
 int Heading(int64_t frame)
 {
@@ -34,30 +30,25 @@ int Heading(int64_t frame)
 // Pixels the ground fills in one frame of the viewer's view.
 constexpr int64_t GroundPixels = int64_t{ViewWidth} * (ViewRows - Horizon - 2);
 
-void GroundAtLevel(benchmark::State& state, int level, int threads)
+void GroundAtLevel(benchmark::State& state, int level)
 {
     const OffscreenFrame frame = MakeOffscreenFrame();
-    const int previous = GroundLevelInUse();
-    const int previousThreads = GroundThreadsInUse();
-    SetGroundLevel(level);
-    SetGroundThreads(threads);
+    const int previous = TheWorld->GroundLevelInUse();
+    TheWorld->SetGroundLevel(level);
     int64_t i = 0;
     for (auto _ : state) {
         TheWorld->DrawGround(frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
         benchmark::ClobberMemory();
     }
-    SetGroundLevel(previous);
-    SetGroundThreads(previousThreads);
+    TheWorld->SetGroundLevel(previous);
     state.SetItemsProcessed(state.iterations() * GroundPixels);
 }
 
 // Draws 300 µs apart, as the viewer draws the frames it shows: the time of
 // the draws alone, at the best level.
-void GroundApart(benchmark::State& state, int threads)
+void GroundApart(benchmark::State& state)
 {
     const OffscreenFrame frame = MakeOffscreenFrame();
-    const int previousThreads = GroundThreadsInUse();
-    SetGroundThreads(threads);
     int64_t i = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -66,7 +57,6 @@ void GroundApart(benchmark::State& state, int threads)
         TheWorld->DrawGround(frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
         benchmark::ClobberMemory();
     }
-    SetGroundThreads(previousThreads);
     state.SetItemsProcessed(state.iterations() * GroundPixels);
 }
 
@@ -174,20 +164,14 @@ int main(int argc, char** argv)
     }
     TheWorld = &world;
     benchmark::AddCustomContext("board", description);
-    benchmark::AddCustomContext("ground level in use", GroundLevelName(GroundLevelInUse()));
-    benchmark::AddCustomContext("ground threads in use", std::to_string(GroundThreadsInUse()));
+    benchmark::AddCustomContext("ground level in use", GroundLevelName(world.GroundLevelInUse()));
 
     benchmark::RegisterBenchmark("DrawGroundPlain", DrawGroundPlain);
-    // Each level on one thread and, where the machine has a second, on two.
-    const int mostThreads = std::thread::hardware_concurrency() > 1 ? 2 : 1;
     for (int level = GroundSse2; level < GroundLevels; ++level)
-        for (int threads = 1; threads <= mostThreads && GroundLevelSupported(level); ++threads)
-            benchmark::RegisterBenchmark(
-                (std::string("DrawGround/") + GroundLevelName(level) + "/threads:" + std::to_string(threads)).c_str(),
-                GroundAtLevel, level, threads);
-    for (int threads = 1; threads <= mostThreads; ++threads)
-        benchmark::RegisterBenchmark(
-            (std::string("DrawGroundApart/threads:") + std::to_string(threads)).c_str(), GroundApart, threads);
+        if (GroundLevelSupported(level))
+            benchmark::RegisterBenchmark((std::string("DrawGround/") + GroundLevelName(level)).c_str(), GroundAtLevel,
+                                         level);
+    benchmark::RegisterBenchmark("DrawGroundApart", GroundApart);
     benchmark::RegisterBenchmark("BuildTexelSources", BuildTexelTable);
     benchmark::RegisterBenchmark("DrawSky", DrawSky);
     benchmark::RegisterBenchmark("AnimateTiles", AnimateTiles);

@@ -2,17 +2,7 @@
 // tick, so holding a key repeats its action 33 times a second.
 #include "control.h"
 
-#include "tables.h"  // Required for: SinTable, CosTable, AngleSteps
-
-// Brings a heading that left 0..2879 by one turn step back into range.
-static int WrapAngle(int angle)
-{
-    if (angle < 0)
-        angle += AngleSteps;
-    if (angle > AngleSteps - 1)
-        angle -= AngleSteps;
-    return angle;
-}
+#include "tables.h"  // Required for: SinTable, CosTable, WrapAngle
 
 void StepViewer(ViewerState& viewer, const TickKeys& keys)
 {

@@ -3,14 +3,11 @@
 // beyond the map back to the other side.
 #pragma once
 
+#include "view_geometry.h"  // Required for: StartX, StartY, StartAngle
+
 constexpr int TurnStep = 18;              // angle steps per tick: 2.25 degrees
 constexpr float ForwardStep = 7.0f;       // world units per tick
 constexpr float PositionBound = 3045.0f;  // a step past it jumps to the other side
-
-// Where the viewer starts: over cell (15, 15), looking along +x.
-constexpr float StartX = 480.0f;
-constexpr float StartY = 480.0f;
-constexpr int StartAngle = 0;
 
 // Where the viewer stands and which way it looks (angle steps, 0..2879).
 struct ViewerState {

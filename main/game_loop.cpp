@@ -36,7 +36,7 @@ int GameLoop(std::string& failure)
     // The view shares its pixels with the back buffer.
     BitmapPtr view = MakeView(Backbuffer);
     // The frame picture goes in once; from now on only the view is redrawn.
-    blit(Board, Backbuffer, 0, 0, 0, 0, ScreenWidth, ScreenHeight);
+    blit(Board, Backbuffer, 0, 0, 0, 0, FrameWidth, FrameHeight);
 
     if (world.LoadMap(MapFile) != 0) {
         failure = world.LastError();

@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <string>
 
-constexpr int ScreenWidth = 640;
-constexpr int ScreenHeight = 480;
 constexpr int TicksPerSecond = 33;
 
 // The full-screen bitmap every frame is composed in before it goes to the screen.

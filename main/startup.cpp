@@ -27,10 +27,10 @@ static const char BoardPicture[] = "data\\board.bmp";
 static bool TrySetMode(int card)
 {
     set_color_depth(16);
-    if (set_gfx_mode(card, ScreenWidth, ScreenHeight, 0, 0) >= 0)
+    if (set_gfx_mode(card, FrameWidth, FrameHeight, 0, 0) >= 0)
         return true;
     set_color_depth(15);
-    return set_gfx_mode(card, ScreenWidth, ScreenHeight, 0, 0) >= 0;
+    return set_gfx_mode(card, FrameWidth, FrameHeight, 0, 0) >= 0;
 }
 
 void Init()

@@ -57,21 +57,37 @@ TEST(BoardtoolBench, DrawsTheFramesAskedForWithTheRendererAskedFor)
     result = RunCommand(Bench("map.brd --frames 2 --threads 1"));
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find(", 1 thread)"), std::string::npos) << result.out;
-    result = RunCommand(Bench("map.brd --frames 2 --threads 2"));
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find(", 2 threads)"), std::string::npos) << result.out;
-    result = RunCommand(Bench("map.brd --frames 2 --threads 3"));
-    EXPECT_NE(result.status, 0);
-    EXPECT_NE(result.err.find("1 or 2 threads"), std::string::npos) << result.err;
 
-    result = RunCommand("GROUNDVIEW_GROUND_LEVEL=sse2 " + Bench("map.brd --frames 2"));
+    result = RunCommand(Bench("map.brd --frames 2 --level sse2"));
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("(ground renderer: sse2, "), std::string::npos) << result.out;
-    // A level that does not exist leaves the best one.
-    result = RunCommand("GROUNDVIEW_GROUND_LEVEL=fastest " + Bench("map.brd --frames 2"));
-    EXPECT_NE(result.out.find(std::string("(ground renderer: ") + GroundLevelName(GroundBestLevel()) + ", "),
-              std::string::npos)
-        << result.out;
+    EXPECT_NE(result.out.find("(ground renderer: sse2, 1 thread)"), std::string::npos) << result.out;
+    result = RunCommand(Bench("map.brd --frames 2 --level plain"));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("(ground renderer: plain, 1 thread)"), std::string::npos) << result.out;
+}
+
+TEST(BoardtoolBench, RefusesLevelsAndThreadsItDoesNotKnow)
+{
+    ScratchDir dir;
+    MakeBoard("map.brd");
+    for (const char* threads : {"2", "0", "3"}) {
+        const CommandResult result = RunCommand(Bench(std::string("map.brd --frames 2 --threads ") + threads));
+        EXPECT_EQ(result.status, 1) << threads;
+        EXPECT_EQ(result.err, std::string("boardtool: --threads ") + threads + ": the ground is drawn by 1 thread\n");
+        EXPECT_EQ(result.out, "");
+    }
+    CommandResult result = RunCommand(Bench("map.brd --frames 2 --level fastest"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "boardtool: --level fastest: give plain, sse2, avx2 or avx512\n");
+    EXPECT_EQ(result.out, "");
+    if (!GroundLevelSupported(GroundAvx512)) {
+        result = RunCommand(Bench("map.brd --frames 2 --level avx512"));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "boardtool: --level avx512: this CPU cannot run it\n");
+    }
+    result = RunCommand(Bench("map.brd --frames 2 --plain --level sse2"));
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_EQ(result.out, "");
 }
 
 TEST(BoardtoolBench, RefusesNoFramesAndBoardsItCannotLoad)

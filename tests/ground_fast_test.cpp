@@ -18,8 +18,6 @@
 
 #include "ground.h"
 #include "ground_fast.h"
-#include "ground_fast_kernels.h"
-#include "ground_team.h"
 #include "test_support.h"
 
 namespace {
@@ -33,18 +31,6 @@ std::vector<int> FastLevels()
             levels.push_back(level);
     return levels;
 }
-
-// Restores the level and the threads in use when a test ends, however it
-// ends.
-struct LevelGuard {
-    int saved = GroundLevelInUse();
-    int savedThreads = GroundThreadsInUse();
-    ~LevelGuard()
-    {
-        SetGroundLevel(saved);
-        SetGroundThreads(savedThreads);
-    }
-};
 
 // A 2-byte image of random pixels, of any size.
 BitmapPtr RandomImage(std::mt19937& random, int width, int height)
@@ -154,7 +140,7 @@ testing::AssertionResult SameAsPlain(World& world, int level, const Pose& pose, 
     BitmapPtr fastView(create_sub_bitmap(fast.get(), left, top, width, viewHeight));
 
     world.DrawGroundPlain(plainView.get(), pose.x, pose.y, pose.height, pose.angle, pose.horizon);
-    if (!SetGroundLevel(level))
+    if (!world.SetGroundLevel(level))
         return testing::AssertionFailure() << GroundLevelName(level) << " refused";
     world.DrawGround(fastView.get(), pose.x, pose.y, pose.height, pose.angle, pose.horizon);
 
@@ -190,22 +176,23 @@ float RandomPosition(std::mt19937& random)
 
 TEST(GroundFast, LevelsAreNamedAndOnlySupportedOnesAreTaken)
 {
-    LevelGuard guard;
+    World world;
+    EXPECT_EQ(world.GroundLevelInUse(), GroundBestLevel());
     EXPECT_TRUE(GroundLevelSupported(GroundPlain));
     EXPECT_TRUE(GroundLevelSupported(GroundBestLevel()));
     for (int level = 0; level < GroundLevels; ++level) {
         EXPECT_EQ(GroundLevelFromName(GroundLevelName(level)), level);
-        EXPECT_EQ(SetGroundLevel(level), GroundLevelSupported(level)) << GroundLevelName(level);
+        EXPECT_EQ(world.SetGroundLevel(level), GroundLevelSupported(level)) << GroundLevelName(level);
         if (GroundLevelSupported(level)) {
-            EXPECT_EQ(GroundLevelInUse(), level);
+            EXPECT_EQ(world.GroundLevelInUse(), level);
         }
     }
     EXPECT_EQ(GroundLevelFromName("avx9"), -1);
     EXPECT_EQ(GroundLevelFromName(nullptr), -1);
-    SetGroundLevel(GroundPlain);
-    EXPECT_FALSE(SetGroundLevel(GroundLevels));
-    EXPECT_FALSE(SetGroundLevel(-1));
-    EXPECT_EQ(GroundLevelInUse(), GroundPlain);
+    world.SetGroundLevel(GroundPlain);
+    EXPECT_FALSE(world.SetGroundLevel(GroundLevels));
+    EXPECT_FALSE(world.SetGroundLevel(-1));
+    EXPECT_EQ(world.GroundLevelInUse(), GroundPlain);
 #if defined(__x86_64__)
     EXPECT_TRUE(GroundLevelSupported(GroundSse2));
     EXPECT_EQ(GroundLevelSupported(GroundAvx512), __builtin_cpu_supports("avx512f") &&
@@ -267,7 +254,8 @@ std::vector<std::pair<int, GroundQuotientStage>> QuotientStages()
 
 TEST(GroundFast, SplitReciprocalGivesTheCorrectlyRoundedQuotient)
 {
-    const GroundReciprocal* table = GroundReciprocals();
+    const GroundReciprocalTable reciprocals;
+    const GroundReciprocal* table = reciprocals.Entries;
     for (int k = 1; k <= GroundReciprocalRows; ++k) {
         // High has at most 26 significant bits: its product with a 24-bit
         // significand is exact.
@@ -316,7 +304,6 @@ TEST(GroundFast, SplitReciprocalGivesTheCorrectlyRoundedQuotient)
 
 TEST(GroundFast, MatchesThePlainRendererOnRandomMapsAndPoses)
 {
-    LevelGuard guard;
     std::mt19937 random(20261207);
     World world;
     std::vector<BitmapPtr> parents;
@@ -334,65 +321,17 @@ TEST(GroundFast, MatchesThePlainRendererOnRandomMapsAndPoses)
             const Pose p{RandomPosition(random), RandomPosition(random), static_cast<int>(random() % 100),
                          static_cast<int>(random() % 2880),
                          odd ? static_cast<int>(random() % (viewHeight + 10)) - 5 : 100};
-            SetGroundThreads(1 + static_cast<int>(random() % 2));
             for (int level : FastLevels())
                 ASSERT_TRUE(SameAsPlain(world, level, p, start.get(), left, top, viewHeight))
-                    << "map " << map << ", " << GroundThreadsInUse() << " threads";
+                    << "map " << map;
         }
     }
-}
-
-// Draws that come back to back, as frames drawn as fast as they can be, are
-// shared with the helper thread; each must still be the plain renderer's.
-TEST(GroundFast, MatchesThePlainRendererOnTwoThreads)
-{
-    LevelGuard guard;
-    SetGroundThreads(2);
-    std::mt19937 random(21);
-    World world;
-    std::vector<BitmapPtr> parents;
-    BitmapPtr start = RandomBackbuffer(random, 480);
-    constexpr int Burst = 8;
-    std::vector<BitmapPtr> fast;
-    for (int i = 0; i < Burst; ++i)
-        fast.push_back(RandomBackbuffer(random, 480));
-    BitmapPtr plain(create_bitmap_ex(16, 640, 480));
-    const uint64_t helped = GroundHelperChunks();
-    for (int map = 0; map < 30; ++map) {
-        RandomMap(random, world, parents);
-        world.ColumnBase = map % 3 == 0 ? static_cast<int32_t>(random() % 640) : 160;
-        const int width = 640 - world.ColumnBase;
-        const int viewHeight = map % 3 == 0 ? 1 + static_cast<int>(random() % 400) : 180;
-        std::vector<Pose> poses;
-        for (int i = 0; i < Burst; ++i)
-            poses.push_back(Pose{RandomPosition(random), RandomPosition(random), static_cast<int>(random() % 100),
-                                 static_cast<int>(random() % 2880), static_cast<int>(random() % (viewHeight + 10)) - 5});
-        for (int level : FastLevels()) {
-            SetGroundLevel(level);
-            for (int i = 0; i < Burst; ++i) {
-                blit(start.get(), fast[i].get(), 0, 0, 0, 0, 640, 480);
-                BitmapPtr view(create_sub_bitmap(fast[i].get(), world.ColumnBase, 0, width, viewHeight));
-                world.DrawGround(view.get(), poses[i].x, poses[i].y, poses[i].height, poses[i].angle, poses[i].horizon);
-            }
-            for (int i = 0; i < Burst; ++i) {
-                blit(start.get(), plain.get(), 0, 0, 0, 0, 640, 480);
-                BitmapPtr view(create_sub_bitmap(plain.get(), world.ColumnBase, 0, width, viewHeight));
-                world.DrawGroundPlain(view.get(), poses[i].x, poses[i].y, poses[i].height, poses[i].angle,
-                                      poses[i].horizon);
-                for (int y = 0; y < 480; ++y)
-                    ASSERT_EQ(std::memcmp(plain->line[y], fast[i]->line[y], 640 * 2), 0)
-                        << GroundLevelName(level) << ", map " << map << ", " << Describe(poses[i]) << ", row " << y;
-            }
-        }
-    }
-    EXPECT_GT(GroundHelperChunks(), helped) << "the helper thread never drew";
 }
 
 // More frames in use than the renderer copies into blocks: it reads them in
 // place, all of one width or of several.
 TEST(GroundFast, MatchesThePlainRendererWithFramesReadInPlace)
 {
-    LevelGuard guard;
     std::mt19937 random(11);
     World world;
     BitmapPtr start = RandomBackbuffer(random, 480);
@@ -403,7 +342,6 @@ TEST(GroundFast, MatchesThePlainRendererWithFramesReadInPlace)
         world.TileCount = 90;
         RandomCells(random, world, 90, 3);
         for (int pose = 0; pose < 40; ++pose) {
-            SetGroundThreads(1 + pose % 2);
             const Pose p{std::uniform_real_distribution<float>(-100.0f, 2148.0f)(random),
                          std::uniform_real_distribution<float>(-100.0f, 2148.0f)(random),
                          static_cast<int>(random() % 100), static_cast<int>(random() % 2880), 100};
@@ -420,7 +358,6 @@ TEST(GroundFast, MatchesThePlainRendererWithFramesReadInPlace)
 // map as it is, never what the blocks held before.
 TEST(GroundFast, FramesNeitherCopiedNorReadInPlace)
 {
-    LevelGuard guard;
     std::mt19937 random(12);
     World world;
     BitmapPtr start = RandomBackbuffer(random, 480);
@@ -461,7 +398,6 @@ TEST(GroundFast, FramesNeitherCopiedNorReadInPlace)
 
 TEST(GroundFast, MatchesThePlainRendererAtTheEdges)
 {
-    LevelGuard guard;
     std::mt19937 random(7);
     World world;
     std::vector<BitmapPtr> parents;
@@ -514,7 +450,6 @@ TEST(GroundFast, MatchesThePlainRendererAtTheEdges)
 // column and a row that do, found from the tables the renderer reads.
 TEST(GroundFast, MatchesThePlainRendererOnExactUnitBorders)
 {
-    LevelGuard guard;
     std::mt19937 random(11);
     World world;
     BitmapPtr start = RandomBackbuffer(random, 480);
@@ -558,7 +493,6 @@ TEST(GroundFast, MatchesThePlainRendererOnExactUnitBorders)
 // change that the plain renderer would show must show at once.
 TEST(GroundFast, ChangesBetweenDrawsShowAtOnce)
 {
-    LevelGuard guard;
     std::mt19937 random(99);
     World world;
     BitmapPtr start = RandomBackbuffer(random, 480);
@@ -605,7 +539,6 @@ TEST(GroundFast, ChangesBetweenDrawsShowAtOnce)
 
 TEST(GroundFast, RefusesWhatThePlainRendererRefuses)
 {
-    LevelGuard guard;
     World world;
     std::mt19937 random(3);
     world.Tiles.push_back(RandomImage(random, 32, 32));
@@ -615,7 +548,7 @@ TEST(GroundFast, RefusesWhatThePlainRendererRefuses)
     BitmapPtr alone = MakeSolidBitmap(480, 180, 0x7777);
     BitmapPtr view(create_sub_bitmap(back.get(), 10, 8, 480, 180));
     for (int level : FastLevels()) {
-        SetGroundLevel(level);
+        world.SetGroundLevel(level);
         EXPECT_DEBUG_DEATH(world.DrawGround(narrow.get(), 480.0f, 480.0f, 14, 0, 100), "view");
         EXPECT_DEBUG_DEATH(world.DrawGround(alone.get(), 480.0f, 480.0f, 14, 0, 100), "view");
         EXPECT_DEBUG_DEATH(world.DrawGround(view.get(), 480.0f, 480.0f, 14, 2880, 100), "");

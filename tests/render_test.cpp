@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "frame.h"
+#include "ground_fast.h"
 #include "test_support.h"
 
 namespace {
@@ -142,10 +143,16 @@ TEST(Render, PicturesMatchTheirGoldenChecksums)
     WriteSmallMap();
     const std::vector<Golden> golden = ReadGolden();
     ASSERT_GE(golden.size(), 4u) << "tests/golden/render.txt is missing or short";
-    for (const Golden& g : golden) {
-        const CommandResult result = RunCommand(Boardtool() + " render small.brd out.bmp " + g.arguments);
-        ASSERT_EQ(result.status, 0) << g.arguments << ": " << result.err;
-        EXPECT_EQ(Checksum(ReadBytes("out.bmp")), g.checksum) << "render " << g.arguments;
+    // The same pictures at every level of the ground renderer.
+    for (int level = GroundPlain; level < GroundLevels; ++level) {
+        if (!GroundLevelSupported(level))
+            continue;
+        for (const Golden& g : golden) {
+            const std::string arguments = g.arguments + " --level " + GroundLevelName(level);
+            const CommandResult result = RunCommand(Boardtool() + " render small.brd out.bmp " + arguments);
+            ASSERT_EQ(result.status, 0) << arguments << ": " << result.err;
+            EXPECT_EQ(Checksum(ReadBytes("out.bmp")), g.checksum) << "render " << arguments;
+        }
     }
 }
 
@@ -197,6 +204,8 @@ TEST(Render, RefusesWhatItCannotDraw)
         {"--ticks -1", "boardtool: --ticks -1 is negative\n"},
         {"--x nan", "boardtool: --x and --y must be numbers within -1073741824..1073741824\n"},
         {"--y 3e9", "boardtool: --x and --y must be numbers within -1073741824..1073741824\n"},
+        {"--level fastest", "boardtool: --level fastest: give plain, sse2, avx2 or avx512\n"},
+        {"--threads 2", "boardtool: --threads 2: the ground is drawn by 1 thread\n"},
     };
     for (const auto& r : refused) {
         const CommandResult result = RunCommand(Boardtool() + " render small.brd out.bmp " + r.options);

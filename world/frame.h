@@ -3,16 +3,8 @@
 // that draw without a display.
 #pragma once
 
+#include "view_geometry.h"
 #include "world.h"
-
-constexpr int FrameWidth = 640;    // the back buffer, and the frame picture
-constexpr int FrameHeight = 480;
-constexpr int ViewLeft = 10;       // the view's place in the back buffer
-constexpr int ViewTop = 8;
-constexpr int ViewWidth = 480;
-constexpr int ViewRows = 180;
-constexpr int ViewHeightIndex = 14;  // the viewer's height: an index into ViewHeight
-constexpr int Horizon = 100;         // the view row of the horizon
 
 // Carves the view out of a 640 x 480 back buffer; it shares the back
 // buffer's pixels and must be destroyed before it.

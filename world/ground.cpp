@@ -161,21 +161,11 @@ void World::DrawGroundPlain(BITMAP* view, float x, float y, int height, int angl
     int a = angle - GroundFanOffset;
     int r = -GroundFanOffset;
     for (int s = ColumnBase; s < view->w + ColumnBase; ++s, ++a, ++r) {
-        // One test each way: the counters never stray more than a turn.
-        if (a < 0)
-            a += AngleSteps;
-        if (a > AngleSteps - 1)
-            a -= AngleSteps;
-        if (r < 0)
-            r += AngleSteps;
-        if (r > AngleSteps - 1)
-            r -= AngleSteps;
-
-        // The reach factors: each product of three is formed in double and
-        // rounded to float once, when stored: rounding in between, or not at
-        // all, moves ground points across texel borders.
-        const float dc = static_cast<float>(scale * RCosTable[r] * CosTable[a]);
-        const float ds = static_cast<float>(scale * RCosTable[r] * SinTable[a]);
+        // The counters never stray more than a turn.
+        a = WrapAngle(a);
+        r = WrapAngle(r);
+        const float dc = GroundReachX(scale, r, a);
+        const float ds = GroundReachY(scale, r, a);
 
         uint16_t* dest = firstRow + (GroundRowPixels - 1 - s);
         for (int64_t k = rows.FirstRow; k < rows.EndRow; ++k) {

@@ -11,11 +11,25 @@
 
 // The ground renderer addresses the view through a fixed row length: the
 // view lies in a 640-pixel-wide back buffer of 2 bytes per pixel.
-constexpr int GroundRowPixels = 640;
+constexpr int GroundRowPixels = FrameWidth;
 constexpr int GroundRowBytes = 2 * GroundRowPixels;
 // The rays fan out over the view's width, starting this many steps to the
 // right of the heading.
 constexpr int GroundFanOffset = 240;
+
+// The reach factors of the ray at angle step `a`, `r` steps off the heading,
+// for the height scale `scale`: how far along x and y the ray's ground point
+// lies in row k, times k. Each product of three is formed in double and
+// rounded to float once: rounding in between, or not at all, moves ground
+// points across texel borders.
+inline float GroundReachX(double scale, int r, int a)
+{
+    return static_cast<float>(scale * RCosTable[r] * CosTable[a]);
+}
+inline float GroundReachY(double scale, int r, int a)
+{
+    return static_cast<float>(scale * RCosTable[r] * SinTable[a]);
+}
 
 // The viewer's position is truncated to a 32-bit integer after the reach of
 // a ray (at most about 41800 units, even on a 640-wide view at height 99) is

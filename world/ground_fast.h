@@ -1,11 +1,15 @@
 // The fast ground renderer behind World::DrawGround: the same pixels as
 // DrawGroundPlain, computed row by row with the vector instructions this CPU
 // has. One binary runs everywhere; the instruction level is chosen at run
-// time and can be forced, so that every level can be checked against the
-// plain renderer.
+// time and can be set, so that every level can be checked against the plain
+// renderer.
 #pragma once
 
 #include <cstdint>
+
+#include "ground_quotient.h"
+#include "ground_rows.h"
+#include "ground_texels.h"
 
 // Instruction levels of the ground renderer, from the plain reference up.
 enum GroundLevel : int {
@@ -25,23 +29,39 @@ bool GroundLevelSupported(int level);
 // The highest level this CPU can run.
 int GroundBestLevel();
 
-// The level World::DrawGround uses. It starts as the best level, or as the
-// level named by the environment variable GROUNDVIEW_GROUND_LEVEL when that
-// names a level this CPU supports.
-int GroundLevelInUse();
-// Makes DrawGround use `level`; refused (returning false, nothing changed)
-// when the CPU cannot run it.
-bool SetGroundLevel(int level);
+// The fast renderer and everything it keeps from one draw to the next: its
+// level, the split reciprocals, the texel cache and the rays' reach factors.
+// Each World owns one; it draws on the calling thread.
+class GroundRenderer {
+public:
+    // At the best level this CPU runs.
+    GroundRenderer();
 
-// The quotient Dc / k is taken without a division for k up to this bound, as
-// p + t with p = Dc * High[k] and t = Dc * Low[k]: High[k] is 1 / k rounded
-// to 26 significant bits, so that p is exact for any float Dc, and Low[k] is
-// 1 / k - High[k] rounded to double. The sum rounds to the same double as
-// the division. Rows farther down divide.
-constexpr int GroundReciprocalRows = 1024;
-struct GroundReciprocal {
-    double High;
-    double Low;
+    int Level() const { return LevelInUse; }
+    // Refused (false, nothing changed) for a level this CPU cannot run.
+    bool SetLevel(int level);
+
+    // World::DrawGround: the plain renderer's pixels, at the level set.
+    void Draw(World& world, BITMAP* view, float x, float y, int height, int angle, int horizon);
+
+private:
+    // Rays of the widest view the renderer accepts (ColumnBase 0), rounded
+    // up to whole vector steps.
+    static constexpr int MaxColumns = GroundRowPixels;
+    static_assert(MaxColumns % GroundColumnsPerStep == 0, "the row buffers hold whole vector steps");
+    static_assert(MaxColumns / GroundColumnsPerStep <= GroundMaxSteps, "a row's leftover steps fit");
+
+    void FormRays(double scale, int angle, int width);
+
+    int LevelInUse;
+    GroundReciprocalTable Reciprocals;
+    GroundTexelCache Texels;
+    // The reach factors of every ray of the draw, by the view column the ray
+    // fills; columns past the width, up to a whole vector step, are zero and
+    // never stored.
+    alignas(64) double RayX[MaxColumns];
+    alignas(64) double RayY[MaxColumns];
+    // The packed texels of two rows: the scalar stage copies one row's while
+    // the next is being filled.
+    alignas(64) uint32_t Packed[2][MaxColumns];
 };
-// Entries 1..GroundReciprocalRows; entry 0 is unused.
-const GroundReciprocal* GroundReciprocals();

@@ -9,6 +9,16 @@
 constexpr int AngleSteps = 2880;
 constexpr int HeightSteps = 100;
 
+// A step that left 0..2879 by less than a turn, brought back into range.
+inline int WrapAngle(int angle)
+{
+    if (angle < 0)
+        angle += AngleSteps;
+    if (angle > AngleSteps - 1)
+        angle -= AngleSteps;
+    return angle;
+}
+
 // Sine and cosine of each angle step, indexed 0..2879.
 extern float SinTable[AngleSteps];
 extern float CosTable[AngleSteps];

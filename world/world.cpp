@@ -4,7 +4,9 @@
 
 #include <cstring>
 
-World::World()
+#include "ground_fast.h"
+
+World::World() : Ground(std::make_unique<GroundRenderer>())
 {
     // Every field starts defined, so no later save can write stale memory.
     std::memset(Cells, 0, sizeof Cells);
@@ -25,6 +27,16 @@ World::~World()
     Sky.reset();
     for (BitmapPtr& tile : Tiles)
         tile.reset();
+}
+
+int World::GroundLevelInUse() const
+{
+    return Ground->Level();
+}
+
+bool World::SetGroundLevel(int level)
+{
+    return Ground->SetLevel(level);
 }
 
 int World::Fail(std::string message)

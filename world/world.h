@@ -13,9 +13,12 @@
 
 #include "map_record.h"
 #include "tables.h"
+#include "view_geometry.h"
 
-constexpr int SkyPlaceholderWidth = 2880;  // one column per angle step
-constexpr int SkyPlaceholderHeight = 101;  // the view's rows down to the horizon
+constexpr int SkyPlaceholderWidth = AngleSteps;    // one column per angle step
+constexpr int SkyPlaceholderHeight = Horizon + 1;  // the view's rows down to the horizon
+
+class GroundRenderer;
 
 struct BitmapDeleter {
     void operator()(BITMAP* bitmap) const
@@ -61,8 +64,12 @@ public:
     void ZeroFrames();
 
     // The perspective ground below the horizon, pixel for pixel as the plain
-    // reference below, by the fastest path this machine has.
+    // reference below, by the fast renderer at the level set (ground_fast.h).
     void DrawGround(BITMAP* view, float x, float y, int height, int angle, int horizon);
+    // The fast renderer's instruction level: the best this CPU runs until
+    // set. A level this CPU cannot run is refused (false, nothing changed).
+    int GroundLevelInUse() const;
+    bool SetGroundLevel(int level);
     // The reference ground renderer: the arithmetic written out plainly.
     void DrawGroundPlain(BITMAP* view, float x, float y, int height, int angle, int horizon);
     // The sky panorama from the top of the view down to the horizon row.
@@ -86,6 +93,8 @@ private:
     void ReplaceSky(const char* name, BitmapPtr image);
 
     std::string Error;
+    // The fast ground renderer and what it keeps between draws.
+    std::unique_ptr<GroundRenderer> Ground;
 };
 
 // A file name as stored in a board file or tile list, mapped for opening on

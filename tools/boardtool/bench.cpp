@@ -8,7 +8,6 @@
 #include "command.h"
 #include "frame.h"
 #include "ground_fast.h"
-#include "ground_team.h"
 
 namespace {
 
@@ -16,25 +15,22 @@ struct BenchArguments {
     std::string board;
     int64_t frames = 1000;
     bool plain = false;
-    int threads = 0;  // 0: as the viewer draws
+    GroundOptions ground;
 };
 
-// Frame i: the viewer at (480, 480), height 14, turned 7 steps further each
-// frame.
-constexpr float BenchX = 480.0f;
-constexpr float BenchY = 480.0f;
+// Frame i: the viewer at the start, turned 7 steps further each frame.
 constexpr int BenchTurn = 7;
 
 int Bench(const BenchArguments& args)
 {
     if (args.frames < 1)
         return Refuse("--frames " + std::to_string(args.frames) + " draws nothing: give 1 or more");
-    if (args.plain && !SetGroundLevel(GroundPlain))
-        return Refuse("the plain ground renderer cannot be chosen");
-    if (args.threads != 0 && !SetGroundThreads(args.threads))
-        return Refuse("--threads " + std::to_string(args.threads) + ": the ground is drawn by 1 or 2 threads");
 
     World world;
+    if (const int refused = ApplyGroundOptions(args.ground, world))
+        return refused;
+    if (args.plain)
+        world.SetGroundLevel(GroundPlain);
     if (world.LoadMap(args.board.c_str()) != 0)
         return Refuse(world.LastError());
     OffscreenFrame frame = MakeOffscreenFrame();
@@ -43,18 +39,15 @@ int Bench(const BenchArguments& args)
 
     const auto start = std::chrono::steady_clock::now();
     for (int64_t i = 0; i < args.frames; ++i)
-        DrawView(world, frame.View.get(), BenchX, BenchY, ViewHeightIndex,
+        DrawView(world, frame.View.get(), StartX, StartY, ViewHeightIndex,
                  static_cast<int>(i * BenchTurn % AngleSteps));
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 
     const double seconds = elapsed.count() > 0.0 ? elapsed.count() : 1e-9;
     const double groundPixels = static_cast<double>(ViewWidth) * (ViewRows - Horizon - 2);
-    // The plain renderer draws on the calling thread alone.
-    const int threads = GroundLevelInUse() == GroundPlain ? 1 : GroundThreadsInUse();
-    std::printf("%lld frames in %.3f s: %.1f frames per second, ground %.1f Mpixel/s (ground renderer: %s, %d %s)\n",
+    std::printf("%lld frames in %.3f s: %.1f frames per second, ground %.1f Mpixel/s (ground renderer: %s, 1 thread)\n",
                 static_cast<long long>(args.frames), seconds, args.frames / seconds,
-                args.frames * groundPixels / seconds / 1e6, GroundLevelName(GroundLevelInUse()), threads,
-                threads == 1 ? "thread" : "threads");
+                args.frames * groundPixels / seconds / 1e6, GroundLevelName(world.GroundLevelInUse()));
     return 0;
 }
 
@@ -65,15 +58,12 @@ CommandRun Setup(CLI::App& app)
         "bench",
         "Draw N frames of BOARD (sky and ground) into a back buffer in memory, as the viewer\n"
         "draws them: frame i at (480, 480), height 14, heading (7 x i) mod 2880. Prints the\n"
-        "frames per second and the ground's megapixels per second. The environment variable\n"
-        "GROUNDVIEW_GROUND_LEVEL (plain, sse2, avx2, avx512) picks the ground renderer, and\n"
-        "GROUNDVIEW_GROUND_THREADS (1 or 2) how many threads draw it.");
+        "frames per second and the ground's megapixels per second.");
     command->add_option("BOARD", args->board, "board file")->required();
     command->add_option("--frames", args->frames, "frames to draw (default 1000)")->option_text("N");
-    command->add_flag("--plain", args->plain, "draw the ground with the plain reference renderer");
-    command->add_option("--threads", args->threads, "threads that draw the ground: 1 or 2 (default: 2 where\n"
-                                                    "the machine has a second)")
-        ->option_text("N");
+    CLI::Option* plain = command->add_flag("--plain", args->plain, "the same as --level plain");
+    AddGroundOptions(command, args->ground);
+    plain->excludes("--level");
     return [args] { return Bench(*args); };
 }
 

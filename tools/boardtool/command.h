@@ -19,3 +19,17 @@ bool RegisterCommand(int order, CommandSetup setup);
 
 // Prints "boardtool: message" to stderr and returns status 1.
 int Refuse(const std::string& message);
+
+class World;
+
+// The ground renderer's options of the commands that draw: --level (plain,
+// sse2, avx2, avx512; default the best this CPU runs) and --threads (the
+// ground is drawn by the calling thread alone: 1).
+struct GroundOptions {
+    std::string level;
+    int threads = 1;
+};
+void AddGroundOptions(CLI::App* command, GroundOptions& options);
+// Sets `world`'s ground renderer as the options say; refuses a level that
+// does not exist or that this CPU cannot run, and any other thread count.
+int ApplyGroundOptions(const GroundOptions& options, World& world);

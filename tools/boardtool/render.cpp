@@ -17,11 +17,12 @@ namespace {
 struct RenderArguments {
     std::string board;
     std::string out;
-    float x = 480.0f;
-    float y = 480.0f;
-    int heading = 0;
+    float x = StartX;
+    float y = StartY;
+    int heading = StartAngle;
     int height = ViewHeightIndex;
     int ticks = 0;
+    GroundOptions ground;
 };
 
 bool PositionAccepted(float value)
@@ -62,6 +63,8 @@ int Render(const RenderArguments& args)
         return Refuse("--x and --y must be numbers within -1073741824..1073741824");
 
     World world;
+    if (const int refused = ApplyGroundOptions(args.ground, world))
+        return refused;
     if (world.LoadMap(args.board.c_str()) != 0)
         return Refuse(world.LastError());
     for (int tick = 0; tick < args.ticks; ++tick)
@@ -88,6 +91,7 @@ CommandRun Setup(CLI::App& app)
     command->add_option("--heading", args->heading, "heading in 1/8 degree steps, 0..2879 (default 0)");
     command->add_option("--height", args->height, "height index, 0..99 (default 14)");
     command->add_option("--ticks", args->ticks, "animation ticks before drawing (default 0)");
+    AddGroundOptions(command, args->ground);
     return [args] { return Render(*args); };
 }
 

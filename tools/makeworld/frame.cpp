@@ -1,13 +1,9 @@
 // The frame picture around the view: a bevelled bezel, the program's name,
 // the keys and what they do, and a small map of the island.
 #include "makeworld.h"
+#include "view_geometry.h"  // the view: the viewer draws into it, all else stays as drawn here
 
 namespace {
-
-constexpr int Width = 640;
-constexpr int Height = 480;
-// The view's rectangle; the viewer draws into it, all else stays as drawn here.
-constexpr int ViewX = 10, ViewY = 8, ViewW = 480, ViewH = 180;
 
 const Rgb Metal{58, 66, 82};
 const Rgb Light{150, 162, 184};
@@ -79,8 +75,10 @@ void MiniMap(BITMAP* board, const World& world, const std::vector<BitmapPtr>& ti
         for (int ty = 0; ty < MapSize; ty++)
             rectfill(board, x0 + 2 * tx, y0 + 2 * ty, x0 + 2 * tx + 1, y0 + 2 * ty + 1,
                      colors[world.Cells[tx][ty].Tile]);
-    // The start: cell (15, 15), looking along +x.
-    const int sx = x0 + 2 * 15, sy = y0 + 2 * 15;
+    // The start's cell, looking along +x.
+    const int startCell = static_cast<int>(StartX) / CellSize;
+    static_assert(StartX == StartY && StartAngle == 0, "the mark shows a start on the diagonal, along +x");
+    const int sx = x0 + 2 * startCell, sy = y0 + 2 * startCell;
     const int mark = Pixel({255, 255, 255});
     triangle(board, sx - 2, sy - 3, sx - 2, sy + 4, sx + 5, sy + 1, mark);
 }
@@ -89,24 +87,24 @@ void MiniMap(BITMAP* board, const World& world, const std::vector<BitmapPtr>& ti
 
 BitmapPtr DrawFrame(const World& world, const std::vector<BitmapPtr>& tiles)
 {
-    BitmapPtr image(create_bitmap_ex(16, Width, Height));
+    BitmapPtr image(create_bitmap_ex(16, FrameWidth, FrameHeight));
     BITMAP* board = image.get();
 
     // Brushed metal: a vertical gradient with faint horizontal streaks.
-    for (int y = 0; y < Height; y++)
-        for (int x = 0; x < Width; x++) {
-            const int streak = ValueNoise(401, x, y * 16, 32, Width, 0);
-            const Rgb base = Mix(Shade(Metal, 118), Shade(Metal, 82), y * 256 / Height);
+    for (int y = 0; y < FrameHeight; y++)
+        for (int x = 0; x < FrameWidth; x++) {
+            const int streak = ValueNoise(401, x, y * 16, 32, FrameWidth, 0);
+            const Rgb base = Mix(Shade(Metal, 118), Shade(Metal, 82), y * 256 / FrameHeight);
             putpixel(board, x, y, Pixel(Shade(base, 94 + streak / 20)));
         }
-    Bevel(board, 3, 3, Width - 4, Height - 4, 2, true);
+    Bevel(board, 3, 3, FrameWidth - 4, FrameHeight - 4, 2, true);
 
     // The view: a black window sunk into the bezel.
-    Box(board, ViewX, ViewY, ViewX + ViewW - 1, ViewY + ViewH - 1, {0, 0, 0});
-    Bevel(board, ViewX, ViewY, ViewX + ViewW - 1, ViewY + ViewH - 1, 2, false);
+    Box(board, ViewLeft, ViewTop, ViewLeft + ViewWidth - 1, ViewTop + ViewRows - 1, {0, 0, 0});
+    Bevel(board, ViewLeft, ViewTop, ViewLeft + ViewWidth - 1, ViewTop + ViewRows - 1, 2, false);
 
     // Beside the view: the map of the island.
-    const int mapX = 500 + (Width - 12 - 500 - 2 * MapSize) / 2;
+    const int mapX = 500 + (FrameWidth - 12 - 500 - 2 * MapSize) / 2;
     Text(board, "the island", mapX + 24, 18, Accent);
     MiniMap(board, world, tiles, mapX, 34);
     Text(board, "you start", mapX + 28, 170, Ink);

@@ -1,5 +1,19 @@
-// The per-row work of the fast ground renderer, one version per instruction
-// level. Internal to the renderer.
+// The per-row work of the fast ground renderer: what a row stage is given,
+// what it leaves to the scalar stage, and the scalar stage itself; the
+// vector stages are one file per instruction level. Internal to the renderer.
+//
+// The arithmetic of every level is the same and exact:
+//   q = Dc * high + Dc * low, the first product exact (high has 26
+//       significant bits, Dc 24), rounded once in the sum, by an addition
+//       or by a fused multiply-add; both give the double nearest Dc / k
+//       (ground_quotient.h);
+//   gx = trunc(x + q), gy = trunc(y - q'), in range by the checks made
+//       before any row is drawn, so the conversions are exact truncations;
+//   tx = gx >> 5 and ty = gy >> 5 (arithmetic), on the map when both lie
+//       in 0..63, that is when neither has a bit outside the low six.
+// The vector stage finds the texels of sixteen columns at a time; the
+// scalar stage copies the steps it leaves while the next row's vector stage
+// runs.
 #pragma once
 
 #include <cstdint>
@@ -106,31 +120,48 @@ inline void GroundCopyLeftover(const GroundRow& row, GroundLeftover& leftover)
     leftover.Count = 0;
 }
 
+// The end of a row's vector stage: copies the previous row's leftover steps
+// from `copied` on, then leaves this row's `count` steps `left` in their
+// place.
+inline void GroundHandOver(const GroundRow& row, GroundLeftover& leftover, int copied, const uint8_t* left, int count)
+{
+    for (int n = copied; n < leftover.Count; ++n)
+        GroundCopyLeftoverStep(row, leftover, n);
+    for (int n = 0; n < count; ++n)
+        leftover.Steps[n] = left[n];
+    leftover.Count = count;
+    leftover.Packed = row.Packed;
+    leftover.Dest = row.Dest;
+}
+
+// Step numbers 0, 1, 2, ...: every step of a row.
+struct GroundStepNumbers {
+    uint8_t Steps[GroundMaxSteps];
+
+    constexpr GroundStepNumbers() : Steps{}
+    {
+        for (int n = 0; n < GroundMaxSteps; ++n)
+            Steps[n] = static_cast<uint8_t>(n);
+    }
+};
+constexpr GroundStepNumbers GroundEveryStep;
+
+// Every step of a row to the scalar stage, as the levels without lookups in
+// registers leave them.
+inline void GroundLeaveEveryStep(const GroundRow& row, GroundLeftover& leftover, int steps)
+{
+    GroundHandOver(row, leftover, steps, GroundEveryStep.Steps, steps);
+}
+
+#if defined(__x86_64__)
+
 void GroundRowSse2(const GroundRow& row, GroundLeftover& leftover);
 void GroundRowAvx2(const GroundRow& row, GroundLeftover& leftover);
 void GroundRowAvx512(const GroundRow& row, GroundLeftover& leftover);
 
-// The draw's set-up at the AVX-512 level, where it has wider loads and
-// stores: whether the key bytes (KeyBytes of the last 32-bit word) of 4096
-// cells of 16 bytes are still `keys`, and a copy of one frame's 32 rows of
-// 32 texels, `pitch` texels apart, into a block (64-byte aligned), which
-// writes only rows that differ.
-bool GroundSameKeysAvx512(const void* cells, const uint32_t* keys, uint32_t keyBytes);
-void GroundCopyFrameAvx512(const uint16_t* from, int32_t pitch, uint16_t* block);
+// The reach factors of the rays by view column, at the AVX-512 level: as
+// GroundReach (ground.h) forms them, eight columns at a time where neither
+// angle wraps within them.
+void GroundReachAvx512(double scale, int angle, int width, double* dc, double* ds);
 
-// The reach factors of the rays by view column, at the AVX-512 level: column
-// c (below `width`) is filled by ray n = width - 1 - c, at angle
-// a = angle - GroundFanOffset + n and relative angle r = n - GroundFanOffset,
-// both modulo AngleSteps; dc[c] = float(scale * rcos[r] * cos[a]), ds[c] the
-// same with sin[a].
-// Eight columns at a time where neither angle wraps within them.
-void GroundReachAvx512(const float* cosTable, const float* sinTable, const float* rcosTable, double scale, int angle,
-                       int width, double* dc, double* ds);
-
-// The row stages' quotients Dc / k on their own, for the proof that they are
-// the quotients the plain renderer divides for: out[i] for d[i], `count` a
-// multiple of 8.
-using GroundQuotientStage = void (*)(const double* d, int count, double high, double low, double* out);
-void GroundQuotientsSse2(const double* d, int count, double high, double low, double* out);
-void GroundQuotientsAvx2(const double* d, int count, double high, double low, double* out);
-void GroundQuotientsAvx512(const double* d, int count, double high, double low, double* out);
+#endif
