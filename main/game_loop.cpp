@@ -34,9 +34,13 @@ int GameLoop(std::string& failure)
     ViewerState viewer;
     int done = 0;
     // The view shares its pixels with the back buffer.
-    BitmapPtr view = MakeView(Backbuffer);
+    BitmapPtr view = MakeView(Backbuffer.get());
+    if (!view) {
+        failure = "out of memory for the view";
+        return 1;
+    }
     // The frame picture goes in once; from now on only the view is redrawn.
-    blit(Board, Backbuffer, 0, 0, 0, 0, FrameWidth, FrameHeight);
+    blit(Board.get(), Backbuffer.get(), 0, 0, 0, 0, FrameWidth, FrameHeight);
 
     if (world.LoadMap(MapFile) != 0) {
         failure = world.LastError();
@@ -51,14 +55,14 @@ int GameLoop(std::string& failure)
         while (gcounter.load() != 0) {
             StepViewer(viewer, TickKeys{key[KEY_RIGHT] != 0, key[KEY_LEFT] != 0, key[KEY_UP] != 0});
             if (key[KEY_F12])
-                save_bmp(ScreenshotFile, Backbuffer, nullptr);
+                save_bmp(ScreenshotFile, Backbuffer.get(), nullptr);
             world.AnimateTiles();
             gcounter.fetch_sub(1);
             counts.ticks++;
         }
 
         DrawView(world, view.get(), viewer.x, viewer.y, ViewHeightIndex, viewer.angle);
-        blit(Backbuffer, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        blit(Backbuffer.get(), screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
         counts.frames++;
 
         // Read after the frame: Esc during a tick burst ends the loop only

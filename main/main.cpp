@@ -37,9 +37,8 @@ int main(int argc, char* argv[])
             return 2;
         }
     }
-    Init();
     std::string failure;
-    const int status = GameLoop(failure);
+    const int status = Init(failure) ? GameLoop(failure) : 1;
     ShutDown();
     if (status != 0) {
         // Out of the graphics mode first, so that the message can be seen.

@@ -8,12 +8,14 @@
 #include <cstdint>
 #include <string>
 
+#include "world.h"  // Required for: BitmapPtr
+
 constexpr int TicksPerSecond = 33;
 
 // The full-screen bitmap every frame is composed in before it goes to the screen.
-extern BITMAP* Backbuffer;
+extern BitmapPtr Backbuffer;
 // The frame picture painted around and behind the view.
-extern BITMAP* Board;
+extern BitmapPtr Board;
 // Logic ticks raised by the timer and not yet consumed by the main loop. The
 // timer thread's increment and the loop's decrement are each one atomic
 // read-modify-write, so no tick is lost or invented.
@@ -28,11 +30,12 @@ extern ShellOptions Options;
 
 // The timer callback: one logic tick.
 void gtimer();
-// Brings up Allegro, the screen, the bitmaps, the timer and the tables; on
-// failure prints why and ends the process with status 1.
-void Init();
+// Brings up Allegro, the screen, the bitmaps, the timer and the tables;
+// returns false with the reason in `failure` when any of them cannot be had.
+bool Init(std::string& failure);
 // Runs the viewer until Esc and returns the exit status: 0 after Esc, 1 when
-// the map cannot be loaded, with the reason in `failure`.
+// the map cannot be loaded or the view cannot be made, with the reason in
+// `failure`.
 int GameLoop(std::string& failure);
-// Destroys what Init created.
+// Destroys what Init created, also after a failed Init.
 void ShutDown();

@@ -1,7 +1,5 @@
 // Start-up and shutdown of the viewer: Allegro, the 640 x 480 screen, the
 // back buffer, the frame picture, the 33 Hz logic timer and the tables.
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "shell.h"
@@ -9,19 +7,11 @@
 
 #include <loadpng.h>  // Required for: register_png_file_type(); needs allegro.h first
 
-BITMAP* Backbuffer = nullptr;
-BITMAP* Board = nullptr;
+BitmapPtr Backbuffer;
+BitmapPtr Board;
 ShellOptions Options;
 
 static const char BoardPicture[] = "data\\board.bmp";
-
-// Prints the reason start-up cannot go on and ends the process.
-[[noreturn]] static void StartupFailure(const std::string& message)
-{
-    allegro_exit();
-    std::fprintf(stderr, "groundview: %s\n", message.c_str());
-    std::exit(1);
-}
 
 // Tries 640 x 480 at 16, then 15 bits per pixel, for one kind of mode.
 static bool TrySetMode(int card)
@@ -33,12 +23,13 @@ static bool TrySetMode(int card)
     return set_gfx_mode(card, FrameWidth, FrameHeight, 0, 0) >= 0;
 }
 
-void Init()
+bool Init(std::string& failure)
 {
     if (allegro_init() != 0) {
         // Without a display Allegro fails before it can say why.
         const std::string reason = allegro_error[0] ? allegro_error : "no system driver started (is DISPLAY set?)";
-        StartupFailure("cannot start Allegro: " + reason);
+        failure = "cannot start Allegro: " + reason;
+        return false;
     }
     register_png_file_type();
 
@@ -46,18 +37,23 @@ void Init()
     // refuses the mode switch still gets a window.
     const int first = Options.windowedFirst ? GFX_AUTODETECT_WINDOWED : GFX_AUTODETECT_FULLSCREEN;
     const int second = Options.windowedFirst ? GFX_AUTODETECT_FULLSCREEN : GFX_AUTODETECT_WINDOWED;
-    if (!TrySetMode(first) && !TrySetMode(second))
-        StartupFailure(std::string("cannot set a 640x480 graphics mode: ") + allegro_error);
+    if (!TrySetMode(first) && !TrySetMode(second)) {
+        failure = std::string("cannot set a 640x480 graphics mode: ") + allegro_error;
+        return false;
+    }
 
     set_color_conversion(COLORCONV_TOTAL);
-    Backbuffer = create_bitmap(SCREEN_W, SCREEN_H);
-    Board = load_bitmap(HostPath(BoardPicture).c_str(), nullptr);
-    if (!Board) {
-        destroy_bitmap(Backbuffer);
-        Backbuffer = nullptr;
-        StartupFailure("cannot load " + HostPath(BoardPicture));
+    Backbuffer.reset(create_bitmap(FrameWidth, FrameHeight));
+    if (!Backbuffer) {
+        failure = "out of memory for the back buffer";
+        return false;
     }
-    clear_bitmap(Backbuffer);
+    Board.reset(load_bitmap(HostPath(BoardPicture).c_str(), nullptr));
+    if (!Board) {
+        failure = "cannot load " + HostPath(BoardPicture);
+        return false;
+    }
+    clear_bitmap(Backbuffer.get());
 
     install_keyboard();
     install_mouse();
@@ -65,12 +61,11 @@ void Init()
     install_int_ex(gtimer, BPS_TO_TIMER(TicksPerSecond));
 
     BuildTables();
+    return true;
 }
 
 void ShutDown()
 {
-    destroy_bitmap(Backbuffer);
-    Backbuffer = nullptr;
-    destroy_bitmap(Board);
-    Board = nullptr;
+    Backbuffer.reset();
+    Board.reset();
 }
