@@ -36,9 +36,7 @@ TileImage Inspect(const BitmapPtr& tile)
 {
     TileImage image;
     BITMAP* bitmap = tile.get();
-    if (!bitmap || !is_memory_bitmap(bitmap) || !TwoBytesPerPixel(bitmap) ||
-        bitmap->w < CellSize || bitmap->h < CellSize ||
-        !RowsEvenlyApart(bitmap, 2L * bitmap->w))
+    if (!UsableTileImage(bitmap))
         return image;
     image.Texels = reinterpret_cast<const uint16_t*>(bitmap->line[0]);
     image.Pitch = bitmap->w;
@@ -47,6 +45,12 @@ TileImage Inspect(const BitmapPtr& tile)
 }
 
 }  // namespace
+
+bool UsableTileImage(BITMAP* image)
+{
+    return image && is_memory_bitmap(image) && TwoBytesPerPixel(image) && image->w >= CellSize &&
+           image->h >= CellSize && RowsEvenlyApart(image, 2L * image->w);
+}
 
 TexelSource TileImage::Frame(int frame) const
 {

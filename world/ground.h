@@ -58,6 +58,11 @@ inline int CellSource(int tx, int ty)
 // Reachable tile numbers: a cell's Tile is 8 bits.
 constexpr int TileNumbers = 256;
 
+// Whether the ground renderer reads a tile image: a memory bitmap of 2 bytes
+// per pixel, at least 32 x 32, whose rows follow each other without a gap.
+// Any other image (and a missing one) shows colour 0.
+bool UsableTileImage(BITMAP* image);
+
 // The first texel of each frame of one tile image, or nothing when the image
 // cannot be read safely.
 struct TileImage {

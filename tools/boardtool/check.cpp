@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command.h"
+#include "ground.h"  // Required for: UsableTileImage
 #include "inspect.h"
 
 // A cell problem is printed for this many cells; the rest with the same
@@ -52,13 +53,13 @@ static int RunCheck(const std::string& name)
         if (image->w < CellSize)
             problems.push_back(slot + ": " + std::to_string(image->w) + " pixels wide, less than one " +
                                std::to_string(CellSize) + "-pixel frame");
-        if (image->w >= CellSize && image->h >= CellSize && !UsableTile(image))
-            problems.push_back(slot + ": not a 16-bit memory bitmap");
+        if (image->w >= CellSize && image->h >= CellSize && !UsableTileImage(image))
+            problems.push_back(slot + ": not a memory bitmap of 2 bytes per pixel with its rows side by side");
     }
 
     // The ground outside the map shows tile 0 at the low 8 bits of the
     // global frame, which runs 0..AnimLastFrame.
-    if (board.TileCount > 0 && board.AnimLastFrame > 0 && UsableTile(inspected.tiles[0].get())) {
+    if (board.TileCount > 0 && board.AnimLastFrame > 0 && UsableTileImage(inspected.tiles[0].get())) {
         const int needed = std::min(board.AnimLastFrame, 255) + 1;
         const int frames = WholeFrames(inspected.tiles[0].get());
         if (frames < needed)
@@ -87,7 +88,7 @@ static int RunCheck(const std::string& name)
             }
             BITMAP* image = inspected.tiles[cell.Tile].get();
             // An image that is missing or too small is reported once, above.
-            if (!(cell.Flags & CellAnimated) || !UsableTile(image))
+            if (!(cell.Flags & CellAnimated) || !UsableTileImage(image))
                 continue;
             const int needed = cell.LastFrame + 1;
             if (WholeFrames(image) < needed)

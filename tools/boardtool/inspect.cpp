@@ -23,12 +23,6 @@ int WholeFrames(const BITMAP* image)
     return image ? image->w / CellSize : 0;
 }
 
-bool UsableTile(BITMAP* image)
-{
-    return image && is_memory_bitmap(image) && bitmap_color_depth(image) == 16 && image->w >= CellSize &&
-           image->h >= CellSize;
-}
-
 std::string Printable(const char* name)
 {
     std::string text;

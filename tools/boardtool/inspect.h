@@ -23,10 +23,6 @@ bool InspectBoard(const std::string& name, InspectedBoard& out, std::string& err
 // Whole 32-pixel frames side by side in an image.
 int WholeFrames(const BITMAP* image);
 
-// True when the ground renderer can read frame 0 of the image: a 16-bit
-// memory bitmap at least 32 x 32.
-bool UsableTile(BITMAP* image);
-
 // A name as it can be printed on one line: bytes outside printable ASCII
 // are written as \xNN.
 std::string Printable(const char* name);
