@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds groundview and runs every test: the suite as built for use, then the
-# same suite under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
+# same suite under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer,
+# built for debugging so that assertions and the death tests that expect them run.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh test
@@ -10,7 +11,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGROUNDVIEW_TESTS=ON >/de
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGROUNDVIEW_SANITIZE=ON \
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DGROUNDVIEW_SANITIZE=ON \
   -DGROUNDVIEW_BENCH=OFF >/dev/null
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
