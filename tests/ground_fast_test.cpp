@@ -425,7 +425,7 @@ TEST(GroundFast, MatchesThePlainRendererAtTheEdges)
     // Every horizon from above the view's top to below its bottom.
     for (int horizon = -3; horizon <= 183; ++horizon)
         for (int level : FastLevels())
-            ASSERT_TRUE(SameAsPlain(world, level, Pose{480.0f, 480.0f, 14, 7 * horizon % 2880, horizon}, start.get(), 10,
+            ASSERT_TRUE(SameAsPlain(world, level, Pose{480.0f, 480.0f, 14, (7 * horizon + 2880) % 2880, horizon}, start.get(), 10,
                                     8, 180));
     // Horizons so far up that k passes the reciprocal table and the rows
     // divide, on a view as tall as the back buffer.
