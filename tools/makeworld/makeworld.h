@@ -35,10 +35,10 @@ extern const TileInfo TileKinds[TileKindCount];
 // Draws every frame of one tile kind side by side, 32 pixels apart.
 BitmapPtr DrawTile(TileKind kind);
 
-// The sky panorama: 2880 columns, one per angle step, joining seamlessly
-// where the last column meets the first.
-constexpr int SkyWidth = 2880;
-constexpr int SkyHeight = 101;
+// The sky panorama: one column per angle step, joining seamlessly where the
+// last column meets the first, and the view's rows down to the horizon.
+constexpr int SkyWidth = AngleSteps;
+constexpr int SkyHeight = Horizon + 1;
 BitmapPtr DrawSky();
 
 // Fills the cells of the map: an island of grass with roads, a plaza, a
