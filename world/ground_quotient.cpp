@@ -20,12 +20,6 @@ GroundReciprocalTable::GroundReciprocalTable()
 
 #if defined(__x86_64__)
 
-// GCC 12's AVX-512 headers build set1 from a deliberately undefined vector,
-// which its own flow analysis then reports as maybe uninitialised.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-
 void GroundQuotientsSse2(const double* d, int count, double high, double low, double* out)
 {
     const __m128d vh = _mm_set1_pd(high);
@@ -51,7 +45,5 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void Grou
     for (int i = 0; i < count; i += 8)
         _mm512_storeu_pd(out + i, GroundQuotientAvx512(_mm512_loadu_pd(d + i), vh, vl));
 }
-
-#pragma GCC diagnostic pop
 
 #endif
