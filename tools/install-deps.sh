@@ -4,7 +4,7 @@
 # what the tests need.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config liballegro4-dev libloadpng4-dev libcli11-dev)
+packages=(build-essential cmake pkg-config liballegro4-dev libloadpng4-dev libcli11-dev libstb-dev)
 if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libbenchmark-dev xvfb xdotool x11-utils clang libclang-rt-14-dev valgrind)
 fi
