@@ -40,18 +40,21 @@ static void DrawMapBox(const World& world)
 
 // --watch: the map as last saved, read into a fresh World. A map that loads
 // replaces `world`; one that does not keeps the last good one, and its
-// reason is printed once the file has stayed as it is for a tick, so that a
-// file caught half written says nothing. Returns true when `world` changed.
+// reason is printed once the file has stayed as it is for a while, so that
+// a file caught half written (a shell's "cat new >map" leaves it empty
+// until cat runs) says nothing. Returns true when `world` changed.
 class Reloader {
 public:
     Reloader(const std::string& map, const World& world) : Map(map), Watch(map) { Watch.Settle(world); }
 
     bool Look(std::unique_ptr<World>& world)
     {
+        const auto now = std::chrono::steady_clock::now();
         if (!Watch.Changed()) {
-            if (!Pending.empty())
+            if (!Pending.empty() && now >= PendingSince + QuietBeforeReport) {
                 std::fprintf(stderr, "groundview: %s\n", Pending.c_str());
-            Pending.clear();
+                Pending.clear();
+            }
             return false;
         }
         Watch.NoteMapRead();
@@ -60,6 +63,7 @@ public:
         if (!OpenMap(*fresh, Map, error)) {
             Watch.SettleFailure();
             Pending = error;
+            PendingSince = now;
             return false;
         }
         Pending.clear();
@@ -69,9 +73,14 @@ public:
     }
 
 private:
+    // How long a map that cannot be loaded stays unchanged before the
+    // reason is printed.
+    static constexpr std::chrono::milliseconds QuietBeforeReport{300};
+
     std::string Map;
     MapWatch Watch;
     std::string Pending;  // why the last save cannot be shown, not yet printed
+    std::chrono::steady_clock::time_point PendingSince;
 };
 
 // How often --watch looks at the map's files.
