@@ -96,6 +96,10 @@ int RunNew(const NewOptions& options)
     World world;
     if (world.NewMap(options.list.c_str()) != 0)
         return Refuse(world.LastError());
+    if (world.TileCount < 2)
+        return Refuse(options.list + ": " + std::to_string(world.TileCount) + " tile" +
+                      (world.TileCount == 1 ? "" : "s") +
+                      "; a new map shows tile 1 in every cell and tile 0 around it, so it needs at least 2");
     // Refused before the plain sky is written, so that nothing is left over.
     if (access(HostPath(options.out.c_str()).c_str(), F_OK) == 0)
         return Refuse(options.out + ": not created: already exists; it is not replaced");

@@ -72,14 +72,13 @@ int RunSet(const SetArguments& args)
     for (const std::string& tile : args.tiles) {
         const size_t equals = tile.find('=');
         const std::string what = "--tile " + tile;
-        int k = -1;
         char* end = nullptr;
         const long number = equals == std::string::npos ? -1 : std::strtol(tile.c_str(), &end, 10);
         if (equals == std::string::npos || equals == 0 || end != tile.c_str() + equals)
             return Refuse(what + ": give the tile number and its image name as K=NAME");
         if (number < 0 || number >= world.TileCount)
             return Refuse(what + ": the map has tiles 0.." + std::to_string(world.TileCount - 1));
-        k = static_cast<int>(number);
+        const int k = static_cast<int>(number);
         const std::string name = tile.substr(equals + 1);
         if (!NameFits(name, what, error))
             return Refuse(error);
