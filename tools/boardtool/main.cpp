@@ -45,7 +45,7 @@ static const char* CommandWord(int argc, char** argv)
 int main(int argc, char** argv)
 {
     CLI::App app("boardtool: look into, check, render and make groundview board files.\n"
-                 "Image names in a board file are relative to the working directory.");
+                 "Image names in a board file are relative to the working directory (DIR with -C).");
     app.require_subcommand(1);
     std::string directory;
     app.add_option("-C", directory, "change to DIR before doing anything else")->option_text("DIR");
