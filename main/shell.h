@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "places.h"
 #include "world.h"  // Required for: BitmapPtr
 
 constexpr int TicksPerSecond = 33;
@@ -21,10 +22,12 @@ extern BitmapPtr Board;
 // read-modify-write, so no tick is lost or invented.
 extern std::atomic<int32_t> gcounter;
 
-// What the command line asked for.
+// What the command line asked for, and the files of the run (places.h).
 struct ShellOptions {
     bool windowedFirst = false;  // try window modes before full-screen ones
     bool stats = false;          // print frame and tick rates at exit
+    bool watch = false;          // show the map anew whenever it is saved
+    RunFiles files;
 };
 extern ShellOptions Options;
 
@@ -34,8 +37,8 @@ void gtimer();
 // returns false with the reason in `failure` when any of them cannot be had.
 bool Init(std::string& failure);
 // Runs the viewer until Esc and returns the exit status: 0 after Esc, 1 when
-// the map cannot be loaded or the view cannot be made, with the reason in
-// `failure`.
+// the map cannot be loaded at start or the view cannot be made, with the
+// reason in `failure`.
 int GameLoop(std::string& failure);
 // Destroys what Init created, also after a failed Init.
 void ShutDown();

@@ -11,8 +11,6 @@ BitmapPtr Backbuffer;
 BitmapPtr Board;
 ShellOptions Options;
 
-static const char BoardPicture[] = "data\\board.bmp";
-
 // Tries 640 x 480 at 16, then 15 bits per pixel, for one kind of mode.
 static bool TrySetMode(int card)
 {
@@ -48,9 +46,10 @@ bool Init(std::string& failure)
         failure = "out of memory for the back buffer";
         return false;
     }
-    Board.reset(load_bitmap(HostPath(BoardPicture).c_str(), nullptr));
+    const std::string boardPicture = HostPath(Options.files.boardPicture.c_str());
+    Board.reset(load_bitmap(boardPicture.c_str(), nullptr));
     if (!Board) {
-        failure = "cannot load " + HostPath(BoardPicture);
+        failure = "cannot load " + boardPicture;
         return false;
     }
     clear_bitmap(Backbuffer.get());

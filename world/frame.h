@@ -6,6 +6,13 @@
 #include "view_geometry.h"
 #include "world.h"
 
+// Beside the view, the frame picture's box for the map from above: two
+// pixels a cell, each the middle texel of its 16 x 16 square.
+constexpr int MapBoxLeft = 500;
+constexpr int MapBoxTop = 34;
+constexpr int MapBoxScale = 16;
+constexpr int MapBoxSide = MapSize * CellSize / MapBoxScale;  // 128
+
 // Carves the view out of a 640 x 480 back buffer; it shares the back
 // buffer's pixels and must be destroyed before it.
 BitmapPtr MakeView(BITMAP* backbuffer);
