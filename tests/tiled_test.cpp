@@ -162,4 +162,204 @@ TEST(TiledExport, DrawsAsTheBoardAndComesBackThroughTiled)
     }
 }
 
+// Gids as base64 layer data, packed as Tiled packs them.
+std::string Packed(const std::vector<uint32_t>& gids, const std::string& compression)
+{
+    Bytes raw;
+    for (uint32_t gid : gids)
+        for (int i = 0; i < 4; i++)
+            raw.push_back(uint8_t(gid >> (8 * i)));
+    Bytes packed(raw.size() + 1024);
+    if (compression == "zstd") {
+        packed.resize(ZSTD_compress(packed.data(), packed.size(), raw.data(), raw.size(), 3));
+    } else if (!compression.empty()) {
+        z_stream z{};
+        deflateInit2(&z, 9, Z_DEFLATED, compression == "gzip" ? 16 + MAX_WBITS : MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+        z.next_in = raw.data();
+        z.avail_in = uInt(raw.size());
+        z.next_out = packed.data();
+        z.avail_out = uInt(packed.size());
+        deflate(&z, Z_FINISH);
+        packed.resize(z.total_out);
+        deflateEnd(&z);
+    } else {
+        packed = raw;
+    }
+    return EncodeBase64(packed);
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    WriteBytes(path, Bytes(text.begin(), text.end()));
+}
+
+std::string Csv(const std::vector<uint32_t>& gids)
+{
+    std::string text;
+    for (uint32_t gid : gids)
+        text += (text.empty() ? "" : ",") + std::to_string(gid);
+    return text;
+}
+
+// A town as a map maker draws it in Tiled: 16-pixel tiles from an external
+// atlas tileset with margin and spacing (one tile animated with frames of
+// different lengths) and an image collection, every flip, a group layer
+// over the ground, a hidden layer and an object layer.
+std::string TownMap(const std::string& compression)
+{
+    Image atlas{54, 36, std::vector<uint8_t>(54 * 36 * 4, 255), false};
+    for (int i = 0; i < 6; i++)
+        for (int y = 0; y < 16; y++)
+            for (int x = 0; x < 16; x++) {
+                uint8_t* p = &atlas.Rgba[((1 + i / 3 * 18 + y) * 54 + 1 + i % 3 * 18 + x) * 4];
+                p[0] = uint8_t(x * 16);
+                p[1] = uint8_t(y * 16);
+                p[2] = uint8_t(40 * i);
+            }
+    WriteText("tilesets/art/atlas.png", "");
+    WriteBytes("tilesets/art/atlas.png", EncodePng(atlas));
+    Image thing{16, 16, std::vector<uint8_t>(16 * 16 * 4, 255), false};
+    for (int i = 0; i < 256; i++)
+        thing.Rgba[i * 4] = uint8_t(255 - i), thing.Rgba[i * 4 + 1] = uint8_t(i % 16 * i / 16);
+    WriteText("maps/thing.png", "");
+    WriteBytes("maps/thing.png", EncodePng(thing));
+    WriteText("tilesets/atlas.tsx",
+              R"(<?xml version="1.0" encoding="UTF-8"?>
+<tileset version="1.8" name="atlas" tilewidth="16" tileheight="16" spacing="2" margin="1" tilecount="6" columns="3">
+ <image source="art/atlas.png" width="54" height="36"/>
+ <tile id="4"><animation><frame tileid="0" duration="303"/><frame tileid="1" duration="606"/></animation></tile>
+</tileset>
+)");
+    std::vector<uint32_t> ground, top, hidden(240, 7);
+    for (int y = 0; y < 12; y++)
+        for (int x = 0; x < 20; x++) {
+            ground.push_back(uint32_t((x + y) % 7 + 1) | uint32_t((x * 3 + y) % 8) << 29);
+            top.push_back((x * y) % 5 == 0 ? 3 : 0);
+        }
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<map version="1.8" orientation="orthogonal" renderorder="right-down" width="20" height="12" tilewidth="16" tileheight="16" infinite="0" nextlayerid="6" nextobjectid="2">
+ <tileset firstgid="1" source="../tilesets/atlas.tsx"/>
+ <tileset firstgid="7" name="things" tilewidth="16" tileheight="16" tilecount="1" columns="0">
+  <tile id="0"><image width="16" height="16" source="thing.png"/></tile>
+ </tileset>
+ <layer id="1" name="ground" width="20" height="12"><data encoding="csv">)" +
+           Csv(ground) + R"(</data></layer>
+ <group id="2" name="decor"><layer id="3" name="top" width="20" height="12"><data encoding="base64")" +
+           (compression.empty() ? "" : " compression=\"" + compression + "\"") + ">" + Packed(top, compression) +
+           R"(</data></layer></group>
+ <layer id="4" name="hidden" width="20" height="12" visible="0"><data encoding="csv">)" +
+           Csv(hidden) + R"(</data></layer>
+ <objectgroup id="5" name="spawn" visible="0"><object id="1" x="5" y="5"/></objectgroup>
+</map>
+)";
+}
+
+TEST(TiledImport, MapsDrawnInTiledLookAsTiledDrawsThem)
+{
+    REQUIRE_TILED();
+    ScratchDir dir;
+    WriteText("maps/town.tmx", TownMap("zlib"));
+    const CommandResult imported = Tool("import maps/town.tmx town.brd");
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_NE(imported.err.find("object layer \"spawn\" left out"), std::string::npos) << imported.err;
+    EXPECT_EQ(DrawnDifferently("maps/town.tmx", "town.brd", 16, 0), 0);
+    // The animated tile: frame 0 for 303 ms (10 ticks), frame 1 for 606 ms.
+    EXPECT_EQ(DrawnDifferently("maps/town.tmx", "town.brd", 16, 13, 400), 0);
+    EXPECT_EQ(DrawnDifferently("maps/town.tmx", "town.brd", 16, 35, 1000), 0);
+
+    // From scratch the sky is a plain image, and the ground outside the map
+    // is the most used tile.
+    World world;
+    ASSERT_EQ(world.LoadMap("town.brd"), 0);
+    EXPECT_STREQ(world.SkyName, "town/sky.png");
+    EXPECT_EQ(world.Sky->w, 2880);
+    EXPECT_EQ(getpixel(world.Sky.get(), 10, 10), getpixel(world.Sky.get(), 2000, 90));
+    EXPECT_EQ(world.Cells[63][63].Tile, 0);
+    EXPECT_EQ(world.ExtraFloat, 0.5f);
+
+    // The same map from Tiled's JSON writer, and with other compressions.
+    ASSERT_EQ(Tiled("tiled --export-map json " + dir.Path() + "/maps/town.tmx " + dir.Path() + "/maps/town.tmj").status, 0);
+    WriteText("maps/gzip.tmx", TownMap("gzip"));
+    WriteText("maps/zstd.tmx", TownMap("zstd"));
+    WriteText("maps/plain.tmx", TownMap(""));
+    for (const char* map : {"maps/town.tmj", "maps/gzip.tmx", "maps/zstd.tmx", "maps/plain.tmx"}) {
+        ASSERT_EQ(Tool(std::string("import ") + map + " again.brd --force --images town").status, 0) << map;
+        EXPECT_EQ(Body("again.brd"), Body("town.brd")) << map;
+    }
+
+    // The viewer's path: the same map in memory, nothing written.
+    World shown;
+    ASSERT_EQ(shown.LoadTiledMap("maps/zstd.tmx"), 0) << shown.LastError();
+    Bytes body;
+    AppendBody(shown, body);
+    body.resize(BoardCellsSize);  // the names differ: new images are named after the map
+    Bytes town = Body("town.brd");
+    town.resize(BoardCellsSize);
+    EXPECT_EQ(body, town);
+    EXPECT_FALSE(FileExists("maps/zstd"));
+    for (int k = 0; k < shown.TileCount; k++)
+        EXPECT_EQ(getpixel(shown.Tiles[k].get(), 31, 5), getpixel(world.Tiles[k].get(), 31, 5)) << k;
+}
+
+TEST(TiledImport, MalformedMapsAreRefusedAndNothingIsWritten)
+{
+    ScratchDir dir;
+    auto map = [](const std::string& attributes, const std::string& inside) {
+        return "<map orientation=\"orthogonal\" tilewidth=\"32\" tileheight=\"32\" " + attributes + ">" + inside +
+               "</map>";
+    };
+    const std::string tileset = "<tileset firstgid=\"1\" name=\"t\" tilewidth=\"1\" tileheight=\"1\"><image source=\"a.png\"/></tileset>";
+    auto layer = [](const std::string& data, int w = 2, int h = 2) {
+        return "<layer name=\"l\" width=\"" + std::to_string(w) + "\" height=\"" + std::to_string(h) + "\">" + data + "</layer>";
+    };
+    const std::string small = "width=\"2\" height=\"2\"";
+    std::vector<uint32_t> many;
+    for (uint32_t gid = 1; gid <= 110; gid++)
+        many.push_back(gid);
+    const struct {
+        std::string text;
+        const char* message;
+    } cases[] = {
+        {map(small, layer("<data encoding=\"base64\">!!!!</data>")), "bad base64"},
+        {map(small, layer("<data encoding=\"base64\" compression=\"zlib\">" +
+                          Packed(std::vector<uint32_t>(4 << 20), "zlib") + "</data>")),
+         "inflates to more than the layer's 16 bytes"},
+        {map(small, layer("<data encoding=\"csv\">1,2,3</data>")), "CSV data holds 3 cells, the layer has 4"},
+        {map(small, layer("<data encoding=\"csv\">0,0,0,9</data>")), "tile id 9 belongs to no tileset"},
+        {map(small, "<tileset firstgid=\"1\" name=\"t\" tilewidth=\"32\" tileheight=\"32\"><image source=\"gone.png\"/></tileset>" +
+                        layer("<data encoding=\"csv\">1,1,1,1</data>")),
+         "gone.png: cannot open"},
+        {"<map orientation=\"isometric\"/>", "the map is isometric"},
+        {map("width=\"65\" height=\"64\"", ""), "65 x 64 cells; a board holds at most 64 x 64"},
+        {"<map orientation=\"orthogonal\" width=\"2\" height=\"2\" tilewidth=\"24\" tileheight=\"24\"/>", "tiles of 24 x 24"},
+        {map("infinite=\"1\"", layer("<data encoding=\"csv\"><chunk x=\"64\" y=\"0\" width=\"16\" height=\"16\"/></data>")),
+         "chunk at (64, 0)"},
+        {"<map orientation=\"orthogonal\" width=\"11\" height=\"10\" tilewidth=\"1\" tileheight=\"1\">" + tileset +
+             layer("<data encoding=\"csv\">" + Csv(many) + "</data>", 11, 10) + "</map>",
+         "needs 110 tile images; a board holds at most 100"},
+    };
+    WriteText("in/a.png", "");
+    WriteBytes("in/a.png", EncodePng(Image{110, 1, std::vector<uint8_t>(440, 255), false}));
+    for (const auto& c : cases) {
+        WriteText("in/map.tmx", c.text);
+        const CommandResult result = Tool("import in/map.tmx out.brd");
+        EXPECT_NE(result.status, 0) << c.message;
+        EXPECT_EQ(result.err.rfind("boardtool: in/map.tmx: ", 0), 0) << result.err;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+        EXPECT_FALSE(FileExists("out.brd") || FileExists("out")) << c.message;
+    }
+
+    // A good map over an existing board: refused without --force.
+    WriteText("in/map.tmx", map(small, "<tileset firstgid=\"1\" name=\"t\" tilewidth=\"32\" tileheight=\"32\"><tile id=\"0\"><image source=\"../b.png\"/></tile></tileset>" +
+                                           layer("<data encoding=\"csv\">1,1,1,1</data>")));
+    WriteBytes("b.png", EncodePng(Image{32, 32, std::vector<uint8_t>(32 * 32 * 4, 255), false}));
+    WriteBytes("out.brd", {1, 2, 3});
+    EXPECT_NE(Tool("import in/map.tmx out.brd").err.find("out.brd: exists; give --force"), std::string::npos);
+    EXPECT_EQ(ReadBytes("out.brd"), Bytes({1, 2, 3}));
+    EXPECT_FALSE(FileExists("out"));
+    EXPECT_EQ(Tool("import in/map.tmx out.brd --force").status, 0);
+    EXPECT_TRUE(FileExists("out/tile00.png") && FileExists("out/sky.png"));
+}
+
 }  // namespace
