@@ -162,6 +162,57 @@ TEST(TiledExport, DrawsAsTheBoardAndComesBackThroughTiled)
     }
 }
 
+// An exported map edited as in Tiled: three cells painted anew (a still
+// tile, an animated one, a flipped one that needs a new image), the sky and
+// the outside delay changed; everything else comes back as it was.
+TEST(TiledExport, PaintedCellsTakeTheirNewTileAndTheRestKeepsEveryField)
+{
+    ScratchDir dir;
+    MakeOddBoard("odd.brd");
+    ASSERT_EQ(Tool("export odd.brd odd.tmx").status, 0);
+    std::string text(reinterpret_cast<const char*>(ReadBytes("odd.tmx").data()), ReadBytes("odd.tmx").size());
+    auto firstGid = [&](const std::string& name) {
+        const size_t at = text.find("\" name=\"" + name);
+        EXPECT_NE(at, std::string::npos) << name;
+        return uint32_t(std::stoul(text.substr(text.rfind("firstgid=\"", at) + 10)));
+    };
+    const uint32_t still = firstGid("tile 2: img\\old.pcx\"");
+    const uint32_t animated = firstGid("tile 0: img\\strip.bmp (frames 0..1, 3 ticks each)");
+    const size_t data = text.find(">", text.find("<data encoding=\"csv\"")) + 1;
+    const size_t end = text.find(",", text.find(",", text.find(",", data) + 1) + 1);
+    text.replace(data, end - data,
+                 std::to_string(still) + "," + std::to_string(animated) + "," + std::to_string(still | GidFlipH));
+    const size_t sky = text.find("value=\"", text.find("name=\"sky\"")) + 7;
+    text.replace(sky, text.find('"', sky) - sky, "new-sky.png");
+    const size_t delay = text.find("value=\"", text.find("name=\"outside_delay\"")) + 7;
+    text.replace(delay, text.find('"', delay) - delay, "7");
+    WriteBytes("odd.tmx", Bytes(text.begin(), text.end()));
+    ASSERT_EQ(Tool("import odd.tmx back.brd --images new").status, 0);
+
+    auto before = std::make_unique<BoardFile>(), after = std::make_unique<BoardFile>();
+    std::string error;
+    const Bytes original = ReadBytes("odd.brd"), back = ReadBytes("back.brd");
+    ASSERT_TRUE(ParseBoard(original.data(), original.size(), "odd.brd", *before, error));
+    ASSERT_TRUE(ParseBoard(back.data(), back.size(), "back.brd", *after, error));
+    const MapCell painted[3] = {{0, 0, 0, 0, 0, 0, 0, 0, 0, 2},
+                                {0, 0, 0, 2, 0, 0, CellAnimated, 0, 1, 0},
+                                {0, 0, 0, 0, 0, 0, 0, 0, 0, 4}};
+    for (int tx = 0; tx < 3; tx++)
+        EXPECT_EQ(std::memcmp(&after->Cells[tx][0], &painted[tx], sizeof(MapCell)), 0) << tx;
+    for (int tx = 0; tx < MapSize; tx++)
+        for (int ty = 0; ty < MapSize; ty++)
+            if (tx >= 3 || ty > 0)
+                ASSERT_EQ(std::memcmp(&after->Cells[tx][ty], &before->Cells[tx][ty], sizeof(MapCell)), 0) << tx << ty;
+    EXPECT_EQ(after->TileCount, 5);
+    EXPECT_EQ(std::memcmp(after->TileNames, before->TileNames, 4 * NameSlotSize), 0);
+    EXPECT_STREQ(after->TileNames[4], "new/tile04.png");
+    EXPECT_TRUE(FileExists("new/tile04.png"));
+    EXPECT_STREQ(after->SkyName, "new-sky.png");
+    EXPECT_EQ(after->AnimDelay, 7);
+    EXPECT_EQ(after->AnimLastFrame, before->AnimLastFrame);
+    EXPECT_EQ(after->ExtraFloat, before->ExtraFloat);
+}
+
 // Gids as base64 layer data, packed as Tiled packs them.
 std::string Packed(const std::vector<uint32_t>& gids, const std::string& compression)
 {
