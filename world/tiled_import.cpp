@@ -170,18 +170,20 @@ Composed Importer::Compose(uint32_t gid)
     Composed result;
     std::vector<int> repeats(frames.size(), 1);
     int step = 1;
+    if (frames.size() > size_t(MaxFrames))
+        Refuse("the animation of tile " + std::to_string(local) + " of tileset \"" + set.Name + "\" has " +
+               std::to_string(frames.size()) + " frames; a board's cell shows at most 256");
     if (frames.size() > 1) {
         step = 0;
-        for (const TiledFrame& frame : frames)
+        int64_t sum = 0, total = 0;
+        for (const TiledFrame& frame : frames) {
             step = std::gcd(step, DurationTicks(frame.Duration));
-        int total = 0;
+            sum += DurationTicks(frame.Duration);
+        }
         for (size_t i = 0; i < frames.size(); i++)
             total += repeats[i] = DurationTicks(frames[i].Duration) / step;
         if (total > MaxFrames) {
-            int64_t sum = 0;
-            for (const TiledFrame& frame : frames)
-                sum += DurationTicks(frame.Duration);
-            step = int(sum / int64_t(frames.size()));
+            step = int(std::min<int64_t>(sum / int64_t(frames.size()), 127));
             std::fill(repeats.begin(), repeats.end(), 1);
             out.Warnings.push_back(doc.FileName + ": the animation of tile " + std::to_string(local) + " of tileset \"" +
                                    set.Name + "\" would need more than 256 frames to keep its durations; every frame lasts " +
@@ -192,9 +194,6 @@ Composed Importer::Compose(uint32_t gid)
                                    set.Name + "\" last " + std::to_string(step) + " ticks; shortened to 127");
             step = 127;
         }
-        if (std::accumulate(repeats.begin(), repeats.end(), 0) > MaxFrames)
-            Refuse("the animation of tile " + std::to_string(local) + " of tileset \"" + set.Name + "\" has " +
-                   std::to_string(frames.size()) + " frames; a board's cell shows at most 256");
     }
     const int strip = std::accumulate(repeats.begin(), repeats.end(), 0);
     result.Delay = step - 1;

@@ -5,6 +5,8 @@
 #include <pugixml.hpp>
 
 #include <filesystem>
+#include <limits>
+#include <type_traits>
 
 #include "board_file.h"  // Required for: ReadWholeFile()
 #include "tiled_map.h"
@@ -86,7 +88,8 @@ void Lay(TiledDocument& doc, const std::vector<uint32_t>& gids, int64_t ox, int6
 
 void CheckChunk(const TiledDocument& doc, const std::string& layer, int64_t x, int64_t y, int64_t w, int64_t h)
 {
-    if (w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > MapSize || y + h > MapSize)
+    if (w <= 0 || h <= 0 || x < 0 || y < 0 || x > MapSize || y > MapSize || w > MapSize || h > MapSize ||
+        x + w > MapSize || y + h > MapSize)
         Refuse(doc.FileName, "layer \"" + layer + "\" has a chunk at (" + std::to_string(x) + ", " +
                                  std::to_string(y) + ") of " + std::to_string(w) + " x " + std::to_string(h) +
                                  " cells, outside the cells 0..63 a board holds");
@@ -114,7 +117,9 @@ void CheckLayerPlace(const TiledDocument& doc, const std::string& kind, const st
 
 void CheckTileset(const TiledTileset& set)
 {
-    if (set.TileWidth <= 0 || set.TileHeight <= 0 || set.Margin < 0 || set.Spacing < 0 || set.TileCount < 0)
+    constexpr int Most = 1 << 16;  // pixels: larger sizes, margins and spacings are nonsense
+    if (set.TileWidth <= 0 || set.TileHeight <= 0 || set.Margin < 0 || set.Spacing < 0 || set.TileCount < 0 ||
+        set.TileWidth > Most || set.TileHeight > Most || set.Margin > Most || set.Spacing > Most)
         Refuse(set.Source, "tileset \"" + set.Name + "\" has a bad tile size, margin, spacing or count");
 }
 
@@ -290,10 +295,29 @@ T Get(const Json& object, const char* key, const T& fallback, const std::string&
     const auto it = object.find(key);
     if (it == object.end() || it->is_null())
         return fallback;
-    try {
+    const std::string wrong = std::string("\"") + key + "\" is not ";
+    if constexpr (std::is_same_v<T, bool>) {
+        if (!it->is_boolean())
+            Refuse(file, wrong + "true or false");
+        return it->get<bool>();
+    } else if constexpr (std::is_integral_v<T>) {
+        // Checked before converting: a number out of range is refused, not cut.
+        const bool fits = it->is_number_unsigned() ? it->get<uint64_t>() <= uint64_t(std::numeric_limits<T>::max())
+                          : it->is_number_integer() ? it->get<int64_t>() >= int64_t(std::numeric_limits<T>::min()) &&
+                                                          it->get<int64_t>() <= int64_t(std::numeric_limits<T>::max())
+                                                    : false;
+        if (!fits)
+            Refuse(file, wrong + "an integer within " + std::to_string(std::numeric_limits<T>::min()) + ".." +
+                             std::to_string(std::numeric_limits<T>::max()));
         return it->get<T>();
-    } catch (const Json::exception&) {
-        Refuse(file, std::string("\"") + key + "\" has the wrong type");
+    } else if constexpr (std::is_floating_point_v<T>) {
+        if (!it->is_number())
+            Refuse(file, wrong + "a number");
+        return it->get<T>();
+    } else {
+        if (!it->is_string())
+            Refuse(file, wrong + "a string");
+        return it->get<T>();
     }
 }
 

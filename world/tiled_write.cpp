@@ -295,7 +295,8 @@ bool ExportTiledMap(const World& world, const std::string& outPath, TiledExport&
         map["layers"] = nlohmann::json::array(
             {{{"type", "tilelayer"}, {"id", 1}, {"name", "ground"}, {"width", MapSize}, {"height", MapSize},
               {"x", 0}, {"y", 0}, {"opacity", 1}, {"visible", true}, {"data", gids}}});
-        result.Text = map.dump(1);
+        // Names come from the user; a byte that is not UTF-8 must not stop the export.
+        result.Text = map.dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
     }
     out = std::move(result);
     return true;
