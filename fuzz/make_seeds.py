@@ -79,3 +79,6 @@ write("tiled", "infinite-chunks", b"\0" + b"""<map orientation="orthogonal" widt
   <chunk x="16" y="0" width="2" height="2">1,2,2,1</chunk><chunk x="48" y="48" width="2" height="1">2,0</chunk>
  </data></layer>
 </map>""")
+# "exported-board" is not made here: it is a zero byte followed by what
+# `boardtool export corpus/board/three-tiles x.tmx` writes, run beside a.bmp,
+# b.bmp and s.bmp as the fuzz targets make them.
