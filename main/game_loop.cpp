@@ -2,15 +2,16 @@
 // machine draws them, until Esc.
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "control.h"
 #include "frame.h"
+#include "map_view.h"
+#include "map_watch.h"
+#include "open_map.h"
 #include "shell.h"
 #include "world.h"
-
-static const char MapFile[] = "data\\test.brd";
-static const char ScreenshotFile[] = "Screen.bmp";
 
 // Frames and ticks of one run, for --stats.
 struct RunCounts {
@@ -27,10 +28,77 @@ static void PrintStats(const RunCounts& counts, double seconds)
     std::fflush(stdout);
 }
 
+// The map from above in the frame picture's box, when the frame has one.
+static void DrawMapBox(const World& world)
+{
+    if (!Options.files.mapInFrame)
+        return;
+    BitmapPtr box(create_sub_bitmap(Backbuffer, MapBoxLeft, MapBoxTop, MapBoxSide, MapBoxSide));
+    if (box)
+        DrawMapView(world, box.get(), MapBoxScale);
+}
+
+// --watch: the map as last saved, read into a fresh World. A map that loads
+// replaces `world`; one that does not keeps the last good one, and its
+// reason is printed once the file has stayed as it is for a while, so that
+// a file caught half written (a shell's "cat new >map" leaves it empty
+// until cat runs) says nothing. Returns true when `world` changed.
+class Reloader {
+public:
+    Reloader(const std::string& map, const World& world) : Map(map), Watch(map) { Watch.Settle(world); }
+
+    bool Look(std::unique_ptr<World>& world)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (!Watch.Changed()) {
+            if (!Pending.empty() && now >= PendingSince + QuietBeforeReport) {
+                std::fprintf(stderr, "groundview: %s\n", Pending.c_str());
+                Pending.clear();
+            }
+            return false;
+        }
+        Watch.NoteMapRead();
+        auto fresh = std::make_unique<World>();
+        std::string error;
+        if (!OpenMap(*fresh, Map, error)) {
+            Watch.SettleFailure();
+            Pending = error;
+            PendingSince = now;
+            return false;
+        }
+        Pending.clear();
+        Watch.Settle(*fresh);
+        world = std::move(fresh);
+        return true;
+    }
+
+private:
+    // How long a map that cannot be loaded stays unchanged before the
+    // reason is printed.
+    static constexpr std::chrono::milliseconds QuietBeforeReport{300};
+
+    std::string Map;
+    MapWatch Watch;
+    std::string Pending;  // why the last save cannot be shown, not yet printed
+    std::chrono::steady_clock::time_point PendingSince;
+};
+
+// How often --watch looks at the map's files.
+constexpr std::chrono::milliseconds WatchInterval{10};
+
+// Seconds since the epoch, to the microsecond: when a reloaded map was first
+// shown, comparable with a timestamp taken by whoever saved it.
+static double WallClock()
+{
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+}
+
 int GameLoop(std::string& failure)
 {
     // Declared first, so it is destroyed last: after the view, on every way out.
-    World world;
+    auto world = std::make_unique<World>();
     ViewerState viewer;
     int done = 0;
     // The view shares its pixels with the back buffer.
@@ -38,28 +106,45 @@ int GameLoop(std::string& failure)
     // The frame picture goes in once; from now on only the view is redrawn.
     blit(Board, Backbuffer, 0, 0, 0, 0, ScreenWidth, ScreenHeight);
 
-    if (world.LoadMap(MapFile) != 0) {
-        failure = world.LastError();
+    const std::string& map = Options.files.map;
+    if (!OpenMap(*world, map, failure))
         return 1;
-    }
+    DrawMapBox(*world);
+    std::unique_ptr<Reloader> reloader;
+    if (Options.watch)
+        reloader = std::make_unique<Reloader>(map, *world);
 
     RunCounts counts;
     const auto start = std::chrono::steady_clock::now();
+    auto nextLook = start;
     while (!done) {
         // Every pending tick first: after a slow frame the logic catches up
         // in one burst and is then drawn once.
         while (gcounter.load() != 0) {
             StepViewer(viewer, TickKeys{key[KEY_RIGHT] != 0, key[KEY_LEFT] != 0, key[KEY_UP] != 0});
             if (key[KEY_F12])
-                save_bmp(ScreenshotFile, Backbuffer, nullptr);
-            world.AnimateTiles();
+                save_bmp(Options.files.screenshot.c_str(), Backbuffer, nullptr);
+            world->AnimateTiles();
             gcounter.fetch_sub(1);
             counts.ticks++;
         }
+        // Every 10 ms rather than every frame: frames come far more often,
+        // and a third of a tick keeps a save's way to the screen short.
+        bool reloaded = false;
+        if (reloader && std::chrono::steady_clock::now() >= nextLook) {
+            reloaded = reloader->Look(world);
+            nextLook = std::chrono::steady_clock::now() + WatchInterval;
+        }
+        if (reloaded)
+            DrawMapBox(*world);
 
-        DrawView(world, view.get(), viewer.x, viewer.y, ViewHeightIndex, viewer.angle);
+        DrawView(*world, view.get(), viewer.x, viewer.y, ViewHeightIndex, viewer.angle);
         blit(Backbuffer, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
         counts.frames++;
+        if (reloaded) {
+            std::printf("reloaded %s, shown at %.6f\n", map.c_str(), WallClock());
+            std::fflush(stdout);
+        }
 
         // Read after the frame: Esc during a tick burst ends the loop only
         // once that burst has been drawn.

@@ -1,44 +1,87 @@
-// groundview's entry point: start-up, the main loop, shutdown.
+// groundview's entry point: the command line, start-up, the main loop,
+// shutdown.
+#include <unistd.h>  // Required for: chdir()
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "places.h"
 #include "shell.h"
 
 static const char Usage[] =
-    "usage: groundview [--windowed] [--stats]\n"
+    "usage: groundview [--windowed] [--stats] [--watch] [-C DIR] [MAP]\n"
     "\n"
-    "A first-person view of the tiled world in data\\test.brd, inside the frame\n"
-    "picture data\\board.bmp; both are read from the working directory.\n"
+    "A first-person view of a tiled world. Without MAP it shows data\\test.brd inside\n"
+    "the frame picture data\\board.bmp, both read from the working directory; in a\n"
+    "directory without data/ it shows the default world it was installed or built\n"
+    "with, from %s/data\n"
+    "or else %s/data.\n"
+    "MAP is a board file or a Tiled map (.tmx, .tmj, .json), shown inside the frame\n"
+    "picture data/frame.bmp of that default world, with the map drawn from above\n"
+    "beside the view. Image names in a map are relative to the working directory.\n"
     "\n"
     "keys:\n"
     "  Left, Right  turn\n"
     "  Up           move forward\n"
-    "  F12          save the whole screen to Screen.bmp\n"
+    "  F12          save the whole screen to Screen.bmp in the working directory\n"
     "  Esc          quit\n"
     "\n"
     "options:\n"
     "  --windowed   try a window before a full-screen mode\n"
     "  --stats      at exit, print frames, ticks, seconds and their rates\n"
+    "  --watch      whenever MAP or an image it names is saved, show it anew from\n"
+    "               the next frame on, at the same place; a save that cannot be\n"
+    "               loaded keeps the last good map and says why on stderr\n"
+    "  -C DIR       run in DIR: MAP, the images and Screen.bmp are relative to it\n"
     "  --help       print this and exit\n";
+
+static void PrintUsage(FILE* out)
+{
+    std::fprintf(out, Usage, InstalledWorldDirectory().c_str(), BuiltWorldDirectory().c_str());
+}
 
 int main(int argc, char* argv[])
 {
+    std::string directory;
+    std::string map;
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(Usage, stdout);
+            PrintUsage(stdout);
             return 0;
         } else if (std::strcmp(argv[i], "--windowed") == 0) {
             Options.windowedFirst = true;
         } else if (std::strcmp(argv[i], "--stats") == 0) {
             Options.stats = true;
+        } else if (std::strcmp(argv[i], "--watch") == 0) {
+            Options.watch = true;
+        } else if (std::strcmp(argv[i], "-C") == 0 && i + 1 < argc) {
+            directory = argv[++i];
+        } else if (argv[i][0] != '-' && map.empty()) {
+            map = argv[i];
         } else {
-            std::fprintf(stderr, "groundview: unknown argument '%s'\n\n%s", argv[i], Usage);
+            std::fprintf(stderr, "groundview: unknown argument '%s'\n\n", argv[i]);
+            PrintUsage(stderr);
             return 2;
         }
     }
-    Init();
+    if (Options.watch && map.empty()) {
+        std::fprintf(stderr, "groundview: --watch needs a MAP to watch\n\n");
+        PrintUsage(stderr);
+        return 2;
+    }
+    if (!directory.empty() && chdir(directory.c_str()) != 0) {
+        std::fprintf(stderr, "groundview: cannot change to %s: %s\n", directory.c_str(), std::strerror(errno));
+        return 1;
+    }
     std::string failure;
+    if (!PlanRun(map, Options.files, failure)) {
+        std::fprintf(stderr, "groundview: %s\n", failure.c_str());
+        return 1;
+    }
+
+    Init();
     const int status = GameLoop(failure);
     ShutDown();
     if (status != 0) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "places.h"
+
 constexpr int ScreenWidth = 640;
 constexpr int ScreenHeight = 480;
 constexpr int TicksPerSecond = 33;
@@ -21,10 +23,12 @@ extern BITMAP* Board;
 // read-modify-write, so no tick is lost or invented.
 extern std::atomic<int32_t> gcounter;
 
-// What the command line asked for.
+// What the command line asked for, and the files of the run (places.h).
 struct ShellOptions {
     bool windowedFirst = false;  // try window modes before full-screen ones
     bool stats = false;          // print frame and tick rates at exit
+    bool watch = false;          // show the map anew whenever it is saved
+    RunFiles files;
 };
 extern ShellOptions Options;
 
@@ -34,7 +38,7 @@ void gtimer();
 // failure prints why and ends the process with status 1.
 void Init();
 // Runs the viewer until Esc and returns the exit status: 0 after Esc, 1 when
-// the map cannot be loaded, with the reason in `failure`.
+// the map cannot be loaded at start, with the reason in `failure`.
 int GameLoop(std::string& failure);
 // Destroys what Init created.
 void ShutDown();

@@ -13,8 +13,6 @@ BITMAP* Backbuffer = nullptr;
 BITMAP* Board = nullptr;
 ShellOptions Options;
 
-static const char BoardPicture[] = "data\\board.bmp";
-
 // Prints the reason start-up cannot go on and ends the process.
 [[noreturn]] static void StartupFailure(const std::string& message)
 {
@@ -51,11 +49,12 @@ void Init()
 
     set_color_conversion(COLORCONV_TOTAL);
     Backbuffer = create_bitmap(SCREEN_W, SCREEN_H);
-    Board = load_bitmap(HostPath(BoardPicture).c_str(), nullptr);
+    const std::string boardPicture = HostPath(Options.files.boardPicture.c_str());
+    Board = load_bitmap(boardPicture.c_str(), nullptr);
     if (!Board) {
         destroy_bitmap(Backbuffer);
         Backbuffer = nullptr;
-        StartupFailure("cannot load " + HostPath(BoardPicture));
+        StartupFailure("cannot load " + boardPicture);
     }
     clear_bitmap(Backbuffer);
 

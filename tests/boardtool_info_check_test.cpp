@@ -8,6 +8,8 @@
 #include "test_support.h"
 #include "world.h"
 
+#include <loadpng.h>  // Required for: save_png(); needs allegro.h first
+
 namespace {
 
 std::string Boardtool(const std::string& arguments)
@@ -62,7 +64,8 @@ TEST(BoardtoolInfo, ShowsEverythingTheFileHolds)
               "sky: sky.bmp: 2880x101 pixels\n"
               "animated cells: 2 of 4096\n"
               "tile 0: 4093 cells, 1 animated\n"
-              "tile 1: 3 cells, 1 animated\n");
+              "tile 1: 3 cells, 1 animated\n"
+              "to see the whole map from above: boardtool map map.brd map.png\n");
 
     // Without -C the images are looked for in the working directory.
     const CommandResult elsewhere = RunCommand(Boardtool("info maps/map.brd"));
@@ -98,7 +101,8 @@ TEST(BoardtoolInfo, ShowsOddHeadersTrailingBytesAndUnknownTiles)
               "sky: : cannot be loaded\n"
               "animated cells: 1 of 4096\n"
               "tile 0: 4095 cells, 0 animated\n"
-              "tile 200 (no such tile): 1 cells, 1 animated\n");
+              "tile 200 (no such tile): 1 cells, 1 animated\n"
+              "to see the whole map from above: boardtool map x.brd map.png\n");
 }
 
 TEST(BoardtoolCheck, AGoodMapHasNoProblems)
@@ -106,8 +110,11 @@ TEST(BoardtoolCheck, AGoodMapHasNoProblems)
     ScratchDir dir;
     MakeGoodMap("maps");
     const CommandResult result = RunCommand(Boardtool("-C maps check map.brd"));
+    // Rows below a tile's 32 are never shown: a warning, not a problem.
     EXPECT_EQ(result.status, 0) << result.out << result.err;
-    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.out,
+              "warning: tile 1 (one.bmp): 40 rows high: rows 32..39 are never shown\n"
+              "map.brd: no problems, 1 warning\n");
     EXPECT_EQ(result.err, "");
 }
 
@@ -137,7 +144,7 @@ TEST(BoardtoolCheck, ListsEveryProblemWithItsSlotOrCell)
     world.Cells[1][1].Tile = 3;
     world.Cells[1][1].Flags = CellAnimated;
     world.Cells[1][1].LastFrame = 7;
-    // Twelve cells name a tile that does not exist: ten listed, two counted.
+    // Twelve cells name a tile that does not exist: said once, with the count.
     for (int tx = 0; tx < 12; tx++)
         world.Cells[tx][63].Tile = 5;
     ASSERT_EQ(world.CreateMap("bad.brd"), 0);
@@ -151,13 +158,59 @@ TEST(BoardtoolCheck, ListsEveryProblemWithItsSlotOrCell)
         "tile 3 (gone.bmp): the image cannot be loaded\n"
         "tile 0 (wide.bmp): 3 frames, the global animation runs to frame 3 and needs 4\n"
         "cell (10, 20): tile 4 (wide.bmp) has 3 frames, the cell animates to frame 3 and needs 4\n";
-    for (int tx = 0; tx < 10; tx++)
-        expected += "cell (" + std::to_string(tx) + ", 63): tile 5 is not below the tile count 5\n";
     expected +=
-        "2 more cells: tile 5 is not below the tile count 5\n"
+        "12 cells, the first (0, 63): tile 5 is not below the tile count 5\n"
         "sky (sky.bmp): 2879 pixels wide, the sky needs 2880\n"
-        "sky (sky.bmp): 100 rows high, the sky needs 101\n";
+        "sky (sky.bmp): 100 rows high, the sky needs 101\n"
+        "warning: tile 1 (low.bmp): no cell shows it\n"
+        "warning: tile 2 (thin.bmp): no cell shows it\n";
     EXPECT_EQ(result.out, expected);
+}
+
+TEST(BoardtoolCheck, WarnsOfPixelsNeverShown)
+{
+    ScratchDir dir;
+    SaveImage("strip.bmp", MakeSolidBitmap(100, 32, 0x07E0).get());  // 4 columns past 3 frames
+    SaveImage("tall.bmp", MakeSolidBitmap(32, 64, 0x001F).get());    // lower half never shown
+    SaveImage("spare.bmp", MakeSolidBitmap(32, 32, 0xF800).get());   // no cell on it
+    SaveImage("sky.bmp", MakeSolidBitmap(2880, 120, 0x7BEF).get());  // 19 rows below the horizon
+    // A PNG whose pixels are half transparent.
+    {
+        BitmapPtr clear(create_bitmap_ex(32, 32, 32));
+        clear_to_color(clear.get(), makeacol32(200, 100, 50, 128));
+        ASSERT_EQ(save_png("clear.png", clear.get(), nullptr), 0);
+    }
+    World world;
+    world.TileCount = 4;
+    std::strcpy(world.TileNames[0], "strip.bmp");
+    std::strcpy(world.TileNames[1], "tall.bmp");
+    std::strcpy(world.TileNames[2], "spare.bmp");
+    std::strcpy(world.TileNames[3], "clear.png");
+    std::strcpy(world.SkyName, "sky.bmp");
+    world.Cells[0][0].Tile = 1;
+    world.Cells[1][0].Tile = 3;
+    ASSERT_EQ(world.CreateMap("w.brd"), 0);
+    CommandResult result = RunCommand(Boardtool("check w.brd"));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "warning: tile 0 (strip.bmp): 100 pixels wide, not a whole number of 32-pixel frames: "
+              "the last 4 columns are never shown\n"
+              "warning: tile 1 (tall.bmp): 64 rows high: rows 32..63 are never shown\n"
+              "warning: tile 2 (spare.bmp): no cell shows it\n"
+              "warning: tile 3 (clear.png): has pixels that are not fully opaque; the ground draws every texel opaque\n"
+              "warning: sky (sky.bmp): 120 rows high: rows 101..119 are never shown\n"
+              "w.brd: no problems, 5 warnings\n");
+
+    // A map made from a list of one name would put every cell on a tile it
+    // lacks: new refuses it rather than leave 4096 problems for check.
+    WriteBytes("one.txt", Bytes{'1', ' ', 'a', '.', 'b', 'm', 'p'});
+    result = RunCommand(Boardtool("new one.txt one.brd"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "boardtool: one.txt: 1 tile; a new map shows tile 1 in every cell and tile 0 around it, so it "
+              "needs at least 2\n");
+    EXPECT_FALSE(FileExists("one.brd"));
+    EXPECT_FALSE(FileExists("one-sky.bmp"));
 }
 
 TEST(BoardtoolCheck, AMapWithoutTilesOrSkyIsAProblem)

@@ -640,10 +640,47 @@ TEST(BoardtoolNew, WritesTheBoardFileOfANewMap)
     EXPECT_TRUE(ReadBytes("map.brd") == expected);
     EXPECT_EQ(result.out, "map.brd: new map of 3 tiles, every cell on tile 1, sky sky\\day.bmp\n");
 
-    // Without --sky the sky name slot is empty.
+    // Without --sky the map gets a plain sky of its own, written beside it:
+    // a full-size panorama without the placeholder's mark, which check accepts.
     result = RunCommand(Boardtool("new tiles.txt plain.brd"));
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(ReadBytes("plain.brd") == NewBoardFile({"t0.bmp", "gone.bmp", "t1.bmp"}, ""));
+    EXPECT_TRUE(ReadBytes("plain.brd") == NewBoardFile({"t0.bmp", "gone.bmp", "t1.bmp"}, "plain-sky.bmp"));
+    {
+        BitmapPtr sky = LoadImage("plain-sky.bmp");
+        ASSERT_TRUE(sky);
+        EXPECT_EQ(sky->w, SkyPlaceholderWidth);
+        EXPECT_EQ(sky->h, SkyPlaceholderHeight);
+        // Every row is one colour: no mark anywhere, no seam.
+        for (int y = 0; y < sky->h; y++)
+            for (int x = 1; x < sky->w; x++)
+                ASSERT_EQ(PixelAt(sky.get(), x, y), PixelAt(sky.get(), 0, y)) << x << ", " << y;
+        EXPECT_NE(PixelAt(sky.get(), 0, 0), PixelAt(sky.get(), 0, sky->h - 1));
+    }
+    // A second map of the same name finds both files taken and writes neither.
+    const Bytes skyBytes = ReadBytes("plain-sky.bmp");
+    EXPECT_EQ(RunCommand(Boardtool("new tiles.txt plain.brd")).status, 1);
+    EXPECT_TRUE(ReadBytes("plain-sky.bmp") == skyBytes);
+    // A plain sky whose name is taken by another file is not overwritten.
+    WriteBytes("taken-sky.bmp", {'m', 'i', 'n', 'e'});
+    result = RunCommand(Boardtool("new tiles.txt taken.brd"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("taken-sky.bmp"), std::string::npos) << result.err;
+    EXPECT_TRUE(ReadBytes("taken-sky.bmp") == (Bytes{'m', 'i', 'n', 'e'}));
+    EXPECT_FALSE(FileExists("taken.brd"));
+
+    // The ground outside the map animated from the start.
+    result = RunCommand(Boardtool("new tiles.txt sea.brd --sky s.bmp --outside-delay 5 --outside-last 3"));
+    ASSERT_EQ(result.status, 0) << result.err;
+    {
+        World sea;
+        ASSERT_EQ(sea.LoadMap("sea.brd"), 0) << sea.LastError();
+        EXPECT_EQ(sea.AnimDelay, 5);
+        EXPECT_EQ(sea.AnimLastFrame, 3);
+    }
+    EXPECT_EQ(RunCommand(Boardtool("new tiles.txt bad.brd --outside-last 256")).status, 1);
+    EXPECT_EQ(RunCommand(Boardtool("new tiles.txt bad.brd --outside-delay -1")).status, 1);
+    EXPECT_FALSE(FileExists("bad.brd"));
+    EXPECT_FALSE(FileExists("bad-sky.bmp"));
 
     // The longest sky name fits.
     const std::string longest(127, 's');

@@ -11,6 +11,12 @@ constexpr int ViewLeft = 10;       // the view's place in the back buffer
 constexpr int ViewTop = 8;
 constexpr int ViewWidth = 480;
 constexpr int ViewRows = 180;
+// Beside the view, the frame picture's box for the map from above: two
+// pixels a cell, each the middle texel of its 16 x 16 square.
+constexpr int MapBoxLeft = 500;
+constexpr int MapBoxTop = 34;
+constexpr int MapBoxScale = 16;
+constexpr int MapBoxSide = MapSize * CellSize / MapBoxScale;  // 128
 constexpr int ViewHeightIndex = 14;  // the viewer's height: an index into ViewHeight
 constexpr int Horizon = 100;         // the view row of the horizon
 

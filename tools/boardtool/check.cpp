@@ -1,5 +1,6 @@
 // boardtool check: every problem that would make the viewer draw a board
-// file wrongly or not at all, one a line, naming the slot or cell.
+// file wrongly or not at all, one a line, naming the slot or cell; then
+// warnings about pixels the viewer will never show, which do not fail it.
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -7,10 +8,12 @@
 #include <vector>
 
 #include "command.h"
+#include "image_file.h"  // Required for: DecodeImageFile(), which tells of alpha
 #include "inspect.h"
 
-// A cell problem is printed for this many cells; the rest with the same
-// problem are counted on one line, so a map full of one mistake stays readable.
+// A cell problem is listed cell by cell for up to this many cells; one found
+// in more is said once with its count, so a map full of one mistake stays
+// readable.
 constexpr int CellsListed = 10;
 
 // The sky renderer needs a column per angle step and the view's rows down
@@ -26,6 +29,47 @@ static std::string Frames(int count)
 static std::string TileSlot(int k, const char* name)
 {
     return "tile " + std::to_string(k) + " (" + Printable(name) + ")";
+}
+
+// Pixels the viewer will never show, and tiles no cell shows: each one line.
+static std::vector<std::string> Warnings(const InspectedBoard& inspected)
+{
+    const BoardFile& board = *inspected.board;
+    std::vector<std::string> warnings;
+    std::vector<int> cells(board.TileCount, 0);
+    for (int tx = 0; tx < MapSize; tx++)
+        for (int ty = 0; ty < MapSize; ty++)
+            if (board.Cells[tx][ty].Tile < board.TileCount)
+                cells[board.Cells[tx][ty].Tile]++;
+
+    for (int k = 0; k < board.TileCount; k++) {
+        BITMAP* image = inspected.tiles[k].get();
+        const std::string slot = TileSlot(k, board.TileNames[k]);
+        if (!image)
+            continue;  // a problem, listed above
+        if (image->w >= CellSize && image->w % CellSize != 0)
+            warnings.push_back(slot + ": " + std::to_string(image->w) + " pixels wide, not a whole number of " +
+                               std::to_string(CellSize) + "-pixel frames: the last " +
+                               std::to_string(image->w % CellSize) + " columns are never shown");
+        if (image->h > CellSize)
+            warnings.push_back(slot + ": " + std::to_string(image->h) + " rows high: rows " +
+                               std::to_string(CellSize) + ".." + std::to_string(image->h - 1) +
+                               " are never shown");
+        Image decoded;
+        std::string error;
+        if (DecodeImageFile(board.TileNames[k], decoded, error) && decoded.HasAlpha)
+            warnings.push_back(slot + ": has pixels that are not fully opaque; the ground draws every texel opaque");
+        // Tile 0 also covers the ground outside the map, so it is always shown.
+        if (k > 0 && cells[k] == 0)
+            warnings.push_back(slot + ": no cell shows it");
+    }
+
+    BITMAP* sky = inspected.sky.get();
+    if (sky && sky->h > SkyRows)
+        warnings.push_back("sky (" + Printable(board.SkyName) + "): " + std::to_string(sky->h) +
+                           " rows high: rows " + std::to_string(SkyRows) + ".." + std::to_string(sky->h - 1) +
+                           " are never shown");
+    return warnings;
 }
 
 static int RunCheck(const std::string& name)
@@ -70,12 +114,13 @@ static int RunCheck(const std::string& name)
     // Cells, in file order; one problem text may hold for many cells.
     std::map<std::string, int> cellCounts;
     std::vector<std::string> cellOrder;
+    std::map<std::string, std::vector<std::string>> cellsOf;
     auto cellProblem = [&](int tx, int ty, const std::string& what) {
-        int& count = cellCounts[what];
-        if (count == 0)
+        if (cellCounts[what]++ == 0)
             cellOrder.push_back(what);
-        if (count++ < CellsListed)
-            problems.push_back("cell (" + std::to_string(tx) + ", " + std::to_string(ty) + "): " + what);
+        std::vector<std::string>& cells = cellsOf[what];
+        if (cells.size() <= static_cast<size_t>(CellsListed))
+            cells.push_back("(" + std::to_string(tx) + ", " + std::to_string(ty) + ")");
     };
     for (int ty = 0; ty < MapSize && board.TileCount > 0; ty++) {
         for (int tx = 0; tx < MapSize; tx++) {
@@ -96,9 +141,15 @@ static int RunCheck(const std::string& name)
                                         std::to_string(cell.LastFrame) + " and needs " + std::to_string(needed));
         }
     }
-    for (const std::string& what : cellOrder)
-        if (cellCounts[what] > CellsListed)
-            problems.push_back(std::to_string(cellCounts[what] - CellsListed) + " more cells: " + what);
+    for (const std::string& what : cellOrder) {
+        const int count = cellCounts[what];
+        if (count > CellsListed) {
+            problems.push_back(std::to_string(count) + " cells, the first " + cellsOf[what].front() + ": " + what);
+            continue;
+        }
+        for (const std::string& cell : cellsOf[what])
+            problems.push_back("cell " + cell + ": " + what);
+    }
 
     BITMAP* sky = inspected.sky.get();
     const std::string skySlot = "sky (" + Printable(board.SkyName) + ")";
@@ -113,9 +164,18 @@ static int RunCheck(const std::string& name)
                                std::to_string(SkyRows));
     }
 
+    const std::vector<std::string> warnings = Warnings(inspected);
     for (const std::string& problem : problems)
         std::printf("%s\n", problem.c_str());
-    return problems.empty() ? 0 : 1;
+    for (const std::string& warning : warnings)
+        std::printf("warning: %s\n", warning.c_str());
+    if (!problems.empty())
+        return 1;
+    std::printf("%s: no problems%s\n", name.c_str(),
+                warnings.empty() ? ""
+                                 : (", " + std::to_string(warnings.size()) +
+                                    (warnings.size() == 1 ? " warning" : " warnings")).c_str());
+    return 0;
 }
 
 static CommandRun Setup(CLI::App& app)

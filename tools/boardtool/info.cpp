@@ -65,6 +65,12 @@ static int RunInfo(const std::string& name)
     for (const auto& [tile, use] : uses)
         std::printf("tile %d%s: %d cells, %d animated\n", tile, tile < board.TileCount ? "" : " (no such tile)",
                     use.cells, use.animated);
+    // Quoted for the shell when it holds more than letters, digits and ./_-
+    // (a board named as the viewer names it holds a backslash).
+    const bool plain = name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789./_-") ==
+                       std::string::npos;
+    std::printf("to see the whole map from above: boardtool map %s map.png\n",
+                (plain ? name : "'" + name + "'").c_str());
     return 0;
 }
 

@@ -29,10 +29,23 @@ int Refuse(const std::string& message)
     return 1;
 }
 
+// The first word that is neither an option nor -C's directory: the command
+// the user meant, or null when there is none.
+static const char* CommandWord(int argc, char** argv)
+{
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "-C") == 0)
+            i++;
+        else if (argv[i][0] != '-')
+            return argv[i];
+    }
+    return nullptr;
+}
+
 int main(int argc, char** argv)
 {
     CLI::App app("boardtool: look into, check, render and make groundview board files.\n"
-                 "Image names in a board file are relative to the working directory.");
+                 "Image names in a board file are relative to the working directory (DIR with -C).");
     app.require_subcommand(1);
     std::string directory;
     app.add_option("-C", directory, "change to DIR before doing anything else")->option_text("DIR");
@@ -42,6 +55,21 @@ int main(int argc, char** argv)
         (void)order;
         CommandRun run = setup(app);
         commands.emplace_back(app.get_subcommands([](CLI::App*) { return true; }).back(), std::move(run));
+    }
+
+    // CLI11 would take an unknown command for a stray argument and ask for a
+    // command; name it instead, with the ones there are.
+    std::string names;
+    bool known = false;
+    const char* word = CommandWord(argc, argv);
+    for (const auto& [subcommand, run] : commands) {
+        names += (names.empty() ? "" : ", ") + subcommand->get_name();
+        known = known || (word && subcommand->get_name() == word);
+    }
+    if (word && !known) {
+        std::fprintf(stderr, "boardtool: unknown command '%s'; the commands are %s\nRun 'boardtool --help' for usage.\n",
+                     word, names.c_str());
+        return 2;
     }
 
     try {

@@ -1,6 +1,13 @@
 // boardtool new: a new board file made from a tile list, every cell on tile
-// 1 and still, the global animation off, with the name of a sky image if one
-// is given.
+// 1 and still, the ground outside the map animated as asked (still unless
+// asked), with the name of a sky image: the one given, or a plain sky written
+// beside the board file.
+#include <sys/stat.h>  // Required for: umask(), fchmod()
+#include <unistd.h>    // Required for: close(), link(), unlink(), access()
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>  // Required for: mkstemp()
 #include <cstring>
 #include <memory>
 
@@ -13,28 +20,106 @@ struct NewOptions {
     std::string list;
     std::string out;
     std::string sky;
+    int32_t outsideDelay = 0;
+    int32_t outsideLast = 0;
 };
+
+// Only the low 8 bits of the global frame reach the ground outside the map.
+constexpr int32_t MaxOutsideLastFrame = 255;
+
+// The plain sky's name: the board file's, its extension replaced.
+std::string PlainSkyName(const std::string& board)
+{
+    const size_t dot = board.find_last_of("./\\");
+    const std::string stem = dot != std::string::npos && board[dot] == '.' ? board.substr(0, dot) : board;
+    return stem + "-sky.bmp";
+}
+
+// A sky without any mark: deep blue at the top, paler down to the horizon,
+// the same in every column so that it joins without a seam.
+BitmapPtr DrawPlainSky()
+{
+    BitmapPtr sky(create_bitmap(SkyPlaceholderWidth, SkyPlaceholderHeight));
+    if (!sky)
+        return sky;
+    for (int y = 0; y < SkyPlaceholderHeight; y++) {
+        const int t = y * 255 / (SkyPlaceholderHeight - 1);
+        hline(sky.get(), 0, y, SkyPlaceholderWidth - 1,
+              makecol(40 + t * 150 / 255, 80 + t * 130 / 255, 170 + t * 70 / 255));
+    }
+    return sky;
+}
+
+// Writes `image` as the BMP file `path`, which must not exist: the finished
+// file is linked to its name, which fails when the name is taken.
+bool CreateImageFile(const std::string& path, BITMAP* image, std::string& error)
+{
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) {
+        error = "cannot write " + path + ": cannot create a file beside it";
+        return false;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    const bool permitted = fchmod(fd, 0666 & ~mask) == 0;
+    close(fd);
+    bool done = permitted && save_bmp(temporary.c_str(), image, nullptr) == 0;
+    if (done && link(temporary.c_str(), path.c_str()) != 0) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        done = false;
+    } else if (!done) {
+        error = "cannot write " + path;
+    }
+    unlink(temporary.c_str());
+    return done;
+}
 
 int RunNew(const NewOptions& options)
 {
     if (options.sky.size() > static_cast<size_t>(NameSlotSize - 1))
         return Refuse("--sky: a sky name has at most " + std::to_string(NameSlotSize - 1) +
                       " characters, this one " + std::to_string(options.sky.size()));
+    if (options.outsideDelay < 0)
+        return Refuse("--outside-delay " + std::to_string(options.outsideDelay) +
+                      " is negative: a frame lasts delay + 1 ticks");
+    if (options.outsideLast < 0 || options.outsideLast > MaxOutsideLastFrame)
+        return Refuse("--outside-last " + std::to_string(options.outsideLast) + " is outside 0.." +
+                      std::to_string(MaxOutsideLastFrame));
+    const std::string sky = options.sky.empty() ? PlainSkyName(options.out) : options.sky;
+    if (sky.size() > static_cast<size_t>(NameSlotSize - 1))
+        return Refuse(sky + ": a sky name has at most " + std::to_string(NameSlotSize - 1) +
+                      " characters; give one with --sky");
 
     // A fresh World holds zeros wherever NewMap leaves a field alone, so the
     // file holds no stray values.
     World world;
     if (world.NewMap(options.list.c_str()) != 0)
         return Refuse(world.LastError());
-    // Only the name goes into the file: the sky image is the viewer's to load.
+    if (world.TileCount < 2)
+        return Refuse(options.list + ": " + std::to_string(world.TileCount) + " tile" +
+                      (world.TileCount == 1 ? "" : "s") +
+                      "; a new map shows tile 1 in every cell and tile 0 around it, so it needs at least 2");
+    // Refused before the plain sky is written, so that nothing is left over.
+    if (access(HostPath(options.out.c_str()).c_str(), F_OK) == 0)
+        return Refuse(options.out + ": not created: already exists; it is not replaced");
     std::memset(world.SkyName, 0, NameSlotSize);
-    std::memcpy(world.SkyName, options.sky.data(), options.sky.size());
-    if (world.CreateMap(options.out.c_str()) != 0)
-        return Refuse(world.LastError());
+    std::memcpy(world.SkyName, sky.data(), sky.size());
+    world.AnimDelay = options.outsideDelay;
+    world.AnimLastFrame = options.outsideLast;
 
-    std::printf("%s: new map of %d tile%s, every cell on tile 1, sky %s\n", options.out.c_str(),
-                world.TileCount, world.TileCount == 1 ? "" : "s",
-                options.sky.empty() ? "not named" : options.sky.c_str());
+    std::string error;
+    if (options.sky.empty() && !CreateImageFile(HostPath(sky.c_str()), DrawPlainSky().get(), error))
+        return Refuse(error);
+    if (world.CreateMap(options.out.c_str()) != 0) {
+        if (options.sky.empty())
+            unlink(HostPath(sky.c_str()).c_str());
+        return Refuse(world.LastError());
+    }
+
+    std::printf("%s: new map of %d tile%s, every cell on tile 1, sky %s%s\n", options.out.c_str(),
+                world.TileCount, world.TileCount == 1 ? "" : "s", sky.c_str(),
+                options.sky.empty() ? " (a plain sky, written now)" : "");
     return 0;
 }
 
@@ -43,10 +128,17 @@ CommandRun SetupNew(CLI::App& app)
     auto options = std::make_shared<NewOptions>();
     CLI::App* command = app.add_subcommand(
         "new", "Make the board file OUT.brd from a tile list (a count, then that many image\n"
-               "names), every cell on tile 1. Writes nothing if the list is refused or OUT.brd exists.");
+               "names), every cell on tile 1. Without --sky a plain sky is written beside it as\n"
+               "OUT-sky.bmp. Writes nothing if the list is refused or a file of either name exists.");
     command->add_option("TILELIST", options->list, "the tile list")->required();
     command->add_option("OUT.brd", options->out, "the board file to create")->required();
     command->add_option("--sky", options->sky, "sky image name to store (not loaded)")->option_text("NAME");
+    command->add_option("--outside-delay", options->outsideDelay,
+                        "ticks each frame of the ground outside the map lasts, less one (default 0)")
+        ->option_text("D");
+    command->add_option("--outside-last", options->outsideLast,
+                        "last frame of the ground outside the map, 0..255 (default 0: still)")
+        ->option_text("L");
     return [options] { return RunNew(*options); };
 }
 

@@ -1,16 +1,12 @@
 // boardtool render: draws one view of a board file, exactly as the viewer
-// draws it, and writes the view to a BMP file, without any display.
-#include <sys/stat.h>  // Required for: umask(), fchmod()
-#include <unistd.h>    // Required for: close(), unlink()
-
+// draws it, and writes the view to a PNG or BMP file, without any display.
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>  // Required for: mkstemp()
 #include <string>
 
 #include "command.h"
 #include "frame.h"
 #include "ground.h"  // Required for: GroundPositionLimit
+#include "image_out.h"
 
 namespace {
 
@@ -29,27 +25,6 @@ bool PositionAccepted(float value)
     return std::isfinite(value) && std::fabs(value) <= GroundPositionLimit;
 }
 
-// Writes `image` to `path` as a BMP file through a temporary file beside it,
-// so that a failed write leaves whatever `path` held before.
-int WriteImage(const std::string& path, BITMAP* image)
-{
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0)
-        return Refuse("cannot write " + path + ": cannot create a file beside it");
-    // mkstemp makes the file private; a picture gets the usual permissions.
-    const mode_t mask = umask(0);
-    umask(mask);
-    const bool permitted = fchmod(fd, 0666 & ~mask) == 0;
-    close(fd);
-    if (!permitted || save_bmp(temporary.c_str(), image, nullptr) != 0 ||
-        std::rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return Refuse("cannot write " + path);
-    }
-    return 0;
-}
-
 int Render(const RenderArguments& args)
 {
     if (args.heading < 0 || args.heading >= AngleSteps)
@@ -60,6 +35,8 @@ int Render(const RenderArguments& args)
         return Refuse("--ticks " + std::to_string(args.ticks) + " is negative");
     if (!PositionAccepted(args.x) || !PositionAccepted(args.y))
         return Refuse("--x and --y must be numbers within -1073741824..1073741824");
+    if (!ImageExtensionKnown(args.out))
+        return RefuseImageName(args.out);
 
     World world;
     if (world.LoadMap(args.board.c_str()) != 0)
@@ -80,9 +57,11 @@ CommandRun Setup(CLI::App& app)
     CLI::App* command = app.add_subcommand(
         "render",
         "Draw the 480 x 180 view of BOARD that the viewer shows at the given position,\n"
-        "heading and height after T animation ticks, and write it to OUT as a BMP file.");
+        "heading and height after T animation ticks, and write it to OUT, a PNG or BMP\n"
+        "file as its name ends. Headings are in 1/8 degree steps: 0 looks along +x,\n"
+        "720 along -y (the top of the map), 1440 along -x, 2160 along +y.");
     command->add_option("BOARD", args->board, "board file")->required();
-    command->add_option("OUT", args->out, "BMP file to write")->required();
+    command->add_option("OUT", args->out, "picture to write: NAME.png or NAME.bmp")->required();
     command->add_option("--x", args->x, "viewer position, world x (default 480)");
     command->add_option("--y", args->y, "viewer position, world y (default 480)");
     command->add_option("--heading", args->heading, "heading in 1/8 degree steps, 0..2879 (default 0)");

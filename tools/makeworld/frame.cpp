@@ -1,5 +1,7 @@
 // The frame picture around the view: a bevelled bezel, the program's name,
-// the keys and what they do, and a small map of the island.
+// the keys and what they do, and a small map of the island, or for any other
+// map an empty box that the viewer fills with that map.
+#include "frame.h"  // Required for: the view's and the map box's places
 #include "makeworld.h"
 
 namespace {
@@ -7,7 +9,8 @@ namespace {
 constexpr int Width = 640;
 constexpr int Height = 480;
 // The view's rectangle; the viewer draws into it, all else stays as drawn here.
-constexpr int ViewX = 10, ViewY = 8, ViewW = 480, ViewH = 180;
+constexpr int ViewX = ViewLeft, ViewY = ViewTop, ViewW = ViewWidth, ViewH = ViewRows;
+static_assert(MapBoxSide == 2 * MapSize, "the island's map shows two pixels a cell");
 
 const Rgb Metal{58, 66, 82};
 const Rgb Light{150, 162, 184};
@@ -87,7 +90,7 @@ void MiniMap(BITMAP* board, const World& world, const std::vector<BitmapPtr>& ti
 
 }  // namespace
 
-BitmapPtr DrawFrame(const World& world, const std::vector<BitmapPtr>& tiles)
+BitmapPtr DrawFrame(const World& world, const std::vector<BitmapPtr>& tiles, bool island)
 {
     BitmapPtr image(create_bitmap_ex(16, Width, Height));
     BITMAP* board = image.get();
@@ -105,12 +108,20 @@ BitmapPtr DrawFrame(const World& world, const std::vector<BitmapPtr>& tiles)
     Box(board, ViewX, ViewY, ViewX + ViewW - 1, ViewY + ViewH - 1, {0, 0, 0});
     Bevel(board, ViewX, ViewY, ViewX + ViewW - 1, ViewY + ViewH - 1, 2, false);
 
-    // Beside the view: the map of the island.
-    const int mapX = 500 + (Width - 12 - 500 - 2 * MapSize) / 2;
-    Text(board, "the island", mapX + 24, 18, Accent);
-    MiniMap(board, world, tiles, mapX, 34);
-    Text(board, "you start", mapX + 28, 170, Ink);
-    Text(board, "at the arrow", mapX + 16, 180, Ink);
+    // Beside the view: the map of the island, or the box for any map.
+    const int mapX = MapBoxLeft;
+    if (island) {
+        Text(board, "the island", mapX + 24, 18, Accent);
+        MiniMap(board, world, tiles, mapX, MapBoxTop);
+        Text(board, "you start", mapX + 28, 170, Ink);
+        Text(board, "at the arrow", mapX + 16, 180, Ink);
+    } else {
+        Text(board, "the map", mapX + 36, 18, Accent);
+        Box(board, mapX, MapBoxTop, mapX + MapBoxSide - 1, MapBoxTop + MapBoxSide - 1, {0, 0, 0});
+        Bevel(board, mapX, MapBoxTop, mapX + MapBoxSide - 1, MapBoxTop + MapBoxSide - 1, 2, false);
+        Text(board, "+x to the right", mapX + 4, 170, Ink);
+        Text(board, "+y down", mapX + 36, 180, Ink);
+    }
 
     // Below the view: the name, and the keys.
     BigText(board, "groundview", 22, 208, 4, Accent);
@@ -136,7 +147,11 @@ BitmapPtr DrawFrame(const World& world, const std::vector<BitmapPtr>& tiles)
         y += 26;
     }
 
-    Text(board, "33 ticks a second; the sea lies beyond the map's edge", 22, 440, Light);
-    Text(board, "data\\test.brd", 22, 456, Light);
+    if (island) {
+        Text(board, "33 ticks a second; the sea lies beyond the map's edge", 22, 440, Light);
+        Text(board, "data\\test.brd", 22, 456, Light);
+    } else {
+        Text(board, "33 ticks a second; tile 0 lies beyond the map's edge", 22, 440, Light);
+    }
     return image;
 }

@@ -64,9 +64,13 @@ static int WriteWorld(const std::string& dir)
     world.ExtraFloat = 0.5f;
     LayOutMap(world);
 
-    BitmapPtr frame = DrawFrame(world, tiles);
+    BitmapPtr frame = DrawFrame(world, tiles, true);
     if (!Save(frame.get(), dir + "/board.bmp"))
         return Fail("cannot write " + dir + "/board.bmp");
+    // The frame the viewer shows around any other map.
+    BitmapPtr general = DrawFrame(world, tiles, false);
+    if (!Save(general.get(), dir + "/frame.bmp"))
+        return Fail("cannot write " + dir + "/frame.bmp");
 
     // A board file is only ever created new: write it beside the old one,
     // then put it in its place.

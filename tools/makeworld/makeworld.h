@@ -46,5 +46,7 @@ BitmapPtr DrawSky();
 void LayOutMap(World& world);
 
 // The 640 x 480 frame picture: a bezel around the view, the program's name,
-// the keys, and a small map of the island built from the tiles' colours.
-BitmapPtr DrawFrame(const World& world, const std::vector<BitmapPtr>& tiles);
+// the keys, and a small map of the island built from the tiles' colours; or,
+// when not `island`, the same frame for any map, with an empty map box and
+// nothing that speaks of the island.
+BitmapPtr DrawFrame(const World& world, const std::vector<BitmapPtr>& tiles, bool island);

@@ -1,0 +1,66 @@
+// boardtool map: the whole map seen from above, each cell's tile at its frame
+// after some ticks, texel for texel as the ground renderer shows it.
+#include <memory>
+#include <string>
+
+#include "command.h"
+#include "image_out.h"
+#include "map_view.h"
+
+namespace {
+
+struct MapArguments {
+    std::string board;
+    std::string out;
+    int ticks = 0;
+    int scale = 1;
+};
+
+// An hour of animation at 33 ticks a second: far more than any cycle needs
+// (a cell's cycle is at most 256 frames of 128 ticks), and still quick.
+constexpr int MaxTicks = 33 * 3600;
+
+int DrawMap(const MapArguments& args)
+{
+    if (args.ticks < 0 || args.ticks > MaxTicks)
+        return Refuse("--ticks " + std::to_string(args.ticks) + " is outside 0.." + std::to_string(MaxTicks));
+    if (args.scale < 1 || MapSide % args.scale != 0)
+        return Refuse("--scale " + std::to_string(args.scale) +
+                      " does not divide 2048: use 1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024 or 2048");
+    if (!ImageExtensionKnown(args.out))
+        return RefuseImageName(args.out);
+
+    World world;
+    if (world.LoadMap(args.board.c_str()) != 0)
+        return Refuse(world.LastError());
+    for (int tick = 0; tick < args.ticks; ++tick)
+        world.AnimateTiles();
+
+    const int side = MapViewSide(args.scale);
+    BitmapPtr picture(create_bitmap_ex(16, side, side));
+    if (!picture)
+        return Refuse("out of memory for a " + std::to_string(side) + " x " + std::to_string(side) + " picture");
+    DrawMapView(world, picture.get(), args.scale);
+    return WriteImage(args.out, picture.get());
+}
+
+CommandRun Setup(CLI::App& app)
+{
+    auto args = std::make_shared<MapArguments>();
+    CLI::App* command = app.add_subcommand(
+        "map",
+        "Draw the whole 64 x 64 map of BOARD from above, +x to the right and +y down,\n"
+        "cell (tx, ty) at (32 tx, 32 ty): 2048 x 2048 pixels, each the texel the ground\n"
+        "renderer shows at that point after T animation ticks. Written to OUT, a PNG or\n"
+        "BMP file as its name ends.");
+    command->add_option("BOARD", args->board, "board file")->required();
+    command->add_option("OUT", args->out, "picture to write: NAME.png or NAME.bmp")->required();
+    command->add_option("--ticks", args->ticks, "animation ticks before drawing (default 0)");
+    command->add_option("--scale", args->scale,
+                        "a whole factor down, each pixel the middle of its square (default 1)");
+    return [args] { return DrawMap(*args); };
+}
+
+const bool registered = RegisterCommand(30, Setup);
+
+}  // namespace

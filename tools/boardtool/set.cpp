@@ -1,0 +1,152 @@
+// boardtool set: changes the sky, tile image names and the animation of the
+// ground outside the map in an existing board file, through SaveMap, which
+// keeps the header, the gap before the body and whatever follows it, and
+// replaces the file whole or not at all.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "inspect.h"  // Required for: Printable()
+#include "world.h"
+
+namespace {
+
+struct SetArguments {
+    std::string board;
+    std::optional<std::string> sky;
+    std::vector<std::string> tiles;  // K=NAME
+    std::optional<int32_t> outsideDelay;
+    std::optional<int32_t> outsideLast;
+    std::optional<float> extraFloat;
+    bool dryRun = false;
+};
+
+// The largest global frame the ground outside the map can show: only the
+// frame's low 8 bits are used.
+constexpr int32_t MaxOutsideLastFrame = 255;
+
+// A name fits a 128-byte slot with its NUL.
+bool NameFits(const std::string& name, const std::string& what, std::string& error)
+{
+    if (name.empty())
+        error = what + ": the name is empty";
+    else if (name.size() > static_cast<size_t>(NameSlotSize - 1))
+        error = what + ": a name has at most " + std::to_string(NameSlotSize - 1) + " characters, this one " +
+                std::to_string(name.size());
+    else if (name.find('\0') != std::string::npos)
+        error = what + ": the name holds a NUL";
+    return error.empty();
+}
+
+// Writes the name and its NUL; the bytes after the NUL keep what they held,
+// so that nothing else in the file changes.
+void PutName(char (&slot)[NameSlotSize], const std::string& name)
+{
+    std::memcpy(slot, name.c_str(), name.size() + 1);
+}
+
+std::string Quoted(const char* name)
+{
+    return "'" + Printable(name) + "'";
+}
+
+int RunSet(const SetArguments& args)
+{
+    World world;
+    if (world.LoadMap(args.board.c_str()) != 0)
+        return Refuse(world.LastError());
+
+    std::vector<std::string> changes;
+    std::string error;
+    if (args.sky) {
+        if (!NameFits(*args.sky, "--sky", error))
+            return Refuse(error);
+        changes.push_back("sky: " + Quoted(world.SkyName) + " -> " + Quoted(args.sky->c_str()));
+        PutName(world.SkyName, *args.sky);
+    }
+    for (const std::string& tile : args.tiles) {
+        const size_t equals = tile.find('=');
+        const std::string what = "--tile " + tile;
+        char* end = nullptr;
+        const long number = equals == std::string::npos ? -1 : std::strtol(tile.c_str(), &end, 10);
+        if (equals == std::string::npos || equals == 0 || end != tile.c_str() + equals)
+            return Refuse(what + ": give the tile number and its image name as K=NAME");
+        if (number < 0 || number >= world.TileCount)
+            return Refuse(what + ": the map has tiles 0.." + std::to_string(world.TileCount - 1));
+        const int k = static_cast<int>(number);
+        const std::string name = tile.substr(equals + 1);
+        if (!NameFits(name, what, error))
+            return Refuse(error);
+        changes.push_back("tile " + std::to_string(k) + ": " + Quoted(world.TileNames[k]) + " -> " +
+                          Quoted(name.c_str()));
+        PutName(world.TileNames[k], name);
+    }
+    if (args.outsideDelay) {
+        if (*args.outsideDelay < 0)
+            return Refuse("--outside-delay " + std::to_string(*args.outsideDelay) +
+                          " is negative: a frame lasts delay + 1 ticks");
+        changes.push_back("outside delay: " + std::to_string(world.AnimDelay) + " -> " +
+                          std::to_string(*args.outsideDelay));
+        world.AnimDelay = *args.outsideDelay;
+    }
+    if (args.outsideLast) {
+        if (*args.outsideLast < 0 || *args.outsideLast > MaxOutsideLastFrame)
+            return Refuse("--outside-last " + std::to_string(*args.outsideLast) + " is outside 0.." +
+                          std::to_string(MaxOutsideLastFrame));
+        changes.push_back("outside last frame: " + std::to_string(world.AnimLastFrame) + " -> " +
+                          std::to_string(*args.outsideLast));
+        world.AnimLastFrame = *args.outsideLast;
+    }
+    if (args.extraFloat) {
+        if (!std::isfinite(*args.extraFloat))
+            return Refuse("--float must be a finite number");
+        char before[32], after[32];
+        std::snprintf(before, sizeof before, "%.9g", static_cast<double>(world.ExtraFloat));
+        std::snprintf(after, sizeof after, "%.9g", static_cast<double>(*args.extraFloat));
+        changes.push_back(std::string("extra float: ") + before + " -> " + after);
+        world.ExtraFloat = *args.extraFloat;
+    }
+    if (changes.empty())
+        return Refuse("nothing to change: give --sky, --tile, --outside-delay, --outside-last or --float");
+
+    for (const std::string& change : changes)
+        std::printf("%s\n", change.c_str());
+    if (args.dryRun) {
+        std::printf("%s: not changed (--dry-run)\n", args.board.c_str());
+        return 0;
+    }
+    if (world.SaveMap(args.board.c_str()) != 0)
+        return Refuse(world.LastError());
+    std::printf("%s: saved\n", args.board.c_str());
+    return 0;
+}
+
+CommandRun Setup(CLI::App& app)
+{
+    auto args = std::make_shared<SetArguments>();
+    CLI::App* command = app.add_subcommand(
+        "set",
+        "Change fields of the existing board file BOARD in place: everything else in the\n"
+        "file stays as it was, and the file is replaced whole or not at all.");
+    command->add_option("BOARD", args->board, "board file")->required();
+    command->add_option("--sky", args->sky, "the sky image's name")->option_text("NAME");
+    command->add_option("--tile", args->tiles, "the image name of tile K (repeatable)")->option_text("K=NAME");
+    command->add_option("--outside-delay", args->outsideDelay,
+                        "ticks each frame of the ground outside the map lasts, less one")
+        ->option_text("D");
+    command->add_option("--outside-last", args->outsideLast,
+                        "last frame of the ground outside the map, 0..255 (0: still)")
+        ->option_text("L");
+    command->add_option("--float", args->extraFloat, "the float the file carries along")->option_text("F");
+    command->add_flag("--dry-run", args->dryRun, "show what would change and write nothing");
+    return [args] { return RunSet(*args); };
+}
+
+const bool registered = RegisterCommand(55, Setup);
+
+}  // namespace
