@@ -18,11 +18,8 @@ bool IsTiledMapName(const std::string& name)
 
 bool OpenMap(World& world, const std::string& name, std::string& error)
 {
-    if (IsTiledMapName(name)) {
-        error = name + ": Tiled maps cannot be opened yet; make a board file of it first";
-        return false;
-    }
-    if (world.LoadMap(name.c_str()) != 0) {
+    const int status = IsTiledMapName(name) ? world.LoadTiledMap(name.c_str()) : world.LoadMap(name.c_str());
+    if (status != 0) {
         error = world.LastError();
         return false;
     }

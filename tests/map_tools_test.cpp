@@ -238,9 +238,9 @@ TEST(BoardtoolSet, RefusesValuesBeyondTheFormatAndLeavesTheFile)
 TEST(Boardtool, NamesAnUnknownCommandAndListsTheCommands)
 {
     ScratchDir dir;
-    const CommandResult result = RunCommand(Boardtool("-C . import x.tmx y.brd"));
+    const CommandResult result = RunCommand(Boardtool("-C . convert x.tmx y.brd"));
     EXPECT_EQ(result.status, 2);
-    EXPECT_EQ(result.err.rfind("boardtool: unknown command 'import'; the commands are info, check, map, render, new, ", 0),
+    EXPECT_EQ(result.err.rfind("boardtool: unknown command 'convert'; the commands are info, check, map, render, new, ", 0),
               0u)
         << result.err;
     EXPECT_NE(result.err.find("set"), std::string::npos) << result.err;
