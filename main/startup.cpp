@@ -37,7 +37,11 @@ void Init()
 {
     if (allegro_init() != 0) {
         // Without a display Allegro fails before it can say why.
-        const std::string reason = allegro_error[0] ? allegro_error : "no system driver started (is DISPLAY set?)";
+        const char* display = std::getenv("DISPLAY");
+        std::string reason = allegro_error;
+        if (reason.empty())
+            reason = display && *display ? std::string("no display answers at DISPLAY=") + display
+                                         : std::string("DISPLAY is not set");
         StartupFailure("cannot start Allegro: " + reason);
     }
     register_png_file_type();
@@ -51,11 +55,12 @@ void Init()
 
     set_color_conversion(COLORCONV_TOTAL);
     Backbuffer = create_bitmap(SCREEN_W, SCREEN_H);
-    Board = load_bitmap(HostPath(BoardPicture).c_str(), nullptr);
+    std::string reason;
+    Board = LoadImage(BoardPicture, reason).release();
     if (!Board) {
         destroy_bitmap(Backbuffer);
         Backbuffer = nullptr;
-        StartupFailure("cannot load " + HostPath(BoardPicture));
+        StartupFailure("cannot load the frame picture: " + reason);
     }
     clear_bitmap(Backbuffer);
 

@@ -157,8 +157,9 @@ TEST(Render, DrawsWhatTheViewersFrameDraws)
         RunCommand(Boardtool() + " render small.brd out.bmp --x 700.5 --y=-40.25 --heading 1000 --height 20 --ticks 5");
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    BitmapPtr picture = LoadImage("out.bmp");
-    ASSERT_TRUE(picture);
+    std::string error;
+    BitmapPtr picture = LoadImage("out.bmp", error);
+    ASSERT_TRUE(picture) << error;
     ASSERT_EQ(picture->w, ViewWidth);
     ASSERT_EQ(picture->h, ViewRows);
 

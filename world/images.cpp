@@ -6,18 +6,18 @@
 
 #include <cerrno>
 
-std::string HostPath(const char* name)
-{
-    std::string path(name);
-    for (char& c : path)
-        if (c == '\\')
-            c = '/';
-    return path;
-}
+#include "image_file.h"
 
-BitmapPtr LoadImage(const char* name)
+BitmapPtr LoadImage(const char* name, std::string& error)
 {
-    return BitmapPtr(load_bitmap(HostPath(name).c_str(), nullptr));
+    Image image;
+    if (!DecodeImageFile(name, image, error))
+        return nullptr;
+    BitmapPtr bitmap = ImageToBitmap(image);
+    if (!bitmap)
+        error = HostPath(name) + ": no memory for a bitmap of " + std::to_string(image.Width) + " x " +
+                std::to_string(image.Height) + " pixels";
+    return bitmap;
 }
 
 // A cleared bitmap with the red "X X" centred on x = mark_x, its top at mark_y.

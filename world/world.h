@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "map_record.h"
 #include "tables.h"
 
@@ -26,6 +27,8 @@ struct BitmapDeleter {
 };
 // A bitmap with exactly one owner, destroyed with it.
 using BitmapPtr = std::unique_ptr<BITMAP, BitmapDeleter>;
+
+struct BoardFile;
 
 class World : public MapRecord {
 public:
@@ -44,6 +47,8 @@ public:
     // The same for a board file already read into memory; `name` is the
     // file's name for messages and nothing is read from it.
     int LoadMapFromMemory(const uint8_t* data, size_t size, const char* name);
+    // The same for a board file already decoded.
+    int LoadBoard(const BoardFile& board, const std::string& name);
     // Writes the map into the body of an existing board file, keeping its
     // header, the gap before the body and whatever lies after the new body.
     int SaveMap(const char* name);
@@ -88,12 +93,10 @@ private:
     std::string Error;
 };
 
-// A file name as stored in a board file or tile list, mapped for opening on
-// this platform: a backslash separates directories.
-std::string HostPath(const char* name);
-
-// Loads an image file, converted to the current colour depth; null on failure.
-BitmapPtr LoadImage(const char* name);
+// Loads an image file (see DecodeImageFile), converted to the current colour
+// depth as Allegro's loader converts it; null on failure, with `error` naming
+// the file and the reason.
+BitmapPtr LoadImage(const char* name, std::string& error);
 
 // The images that stand in for a tile or sky image that cannot be loaded: a
 // cleared bitmap marked with a red "X X".
