@@ -6,6 +6,7 @@
 
 #include <stb_image.h>  // Required for: stbi_info_from_memory(), stbi_load_from_memory()
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -39,7 +40,7 @@ struct HeaderFacts {
     const char* format = nullptr;  // null: not a format we know by its header
     int64_t width = 0;
     int64_t height = 0;
-    bool paletted = false;
+    bool fiveBit = false;
 };
 
 // Each check below returns false with `why` set when the file cannot be
@@ -93,7 +94,6 @@ bool CheckBmp(const uint8_t* data, size_t size, HeaderFacts& facts, std::string&
         bits = Get16le(data + 28);
         compression = Get32le(data + 30);
     }
-    facts.paletted = bits <= 8;
     if (!Dimensions(facts, why))
         return false;
     if (compression == 1 || compression == 2) {
@@ -121,8 +121,6 @@ bool CheckPng(const uint8_t* data, size_t size, HeaderFacts& facts, std::string&
     }
     facts.width = Get32be(data + 16);
     facts.height = Get32be(data + 20);
-    const int colourType = data[25];
-    facts.paletted = colourType == 3 || colourType == 0;
     if (!Dimensions(facts, why))
         return false;
     size_t at = 8;
@@ -155,7 +153,7 @@ bool CheckTga(const uint8_t* data, size_t size, HeaderFacts& facts, std::string&
     facts.width = Get16le(data + 12);
     facts.height = Get16le(data + 14);
     const int bits = data[16];
-    facts.paletted = type == 1 || type == 9 || type == 3 || type == 11;
+    facts.fiveBit = (type == 2 || type == 10) && (bits == 15 || bits == 16);
     if (!Dimensions(facts, why))
         return false;
     const int64_t mapBytes = data[1] ? int64_t(Get16le(data + 5)) * ((data[7] + 7) / 8) : 0;
@@ -204,7 +202,6 @@ bool CheckPcx(const uint8_t* data, size_t size, HeaderFacts& facts, std::string&
     const int bits = data[3];
     const int planes = data[65];
     const int64_t lineBytes = Get16le(data + 66);
-    facts.paletted = planes == 1;
     if (!Dimensions(facts, why))
         return false;
     if (data[2] != 1 || bits != 8 || (planes != 1 && planes != 3)) {
@@ -395,7 +392,7 @@ bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, 
         return fail(why);
 
     Image image;
-    image.Paletted = facts.paletted;
+    image.FiveBitChannels = facts.fiveBit;
     if (facts.format && std::strcmp(facts.format, "PCX") == 0) {
         if (!DecodePcx(data, size, image, why))
             return fail(why);
@@ -410,8 +407,9 @@ bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, 
     // stb_image's own idea of the size is checked too: it is what it allocates.
     HeaderFacts decoded;
     decoded.format = facts.format ? facts.format : "picture";
-    decoded.width = width;
-    decoded.height = height;
+    // (stb_image tells a top-down BMP by a negative height.)
+    decoded.width = std::abs(int64_t(width));
+    decoded.height = std::abs(int64_t(height));
     if (!Dimensions(decoded, why))
         return fail(why);
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
@@ -438,6 +436,19 @@ bool DecodeImageFile(const char* name, Image& out, std::string& error)
     return DecodeImage(bytes.data(), bytes.size(), HostPath(name), out, error);
 }
 
+// The 5 bits that a channel of a 5-bit file held (stb_image widens them to
+// 8 bits in a way that keeps them on top), widened as Allegro widens them.
+static int Widen5(uint8_t channel)
+{
+    const int bits = channel >> 3;
+    return bits << 3 | bits >> 2;
+}
+
+// A file of 256 colours reaches Allegro's screen through its palette of 6
+// bits a channel, widened again by _rgb_scale_6; every widened value k lies
+// within 4k..4k+3, so its top 5 or 6 bits, all a 15- or 16-bit pixel keeps,
+// are those of the file's own 8-bit value. The plain conversion below gives
+// the same pixels (the corpus test holds both to it).
 BitmapPtr ImageToBitmap(const Image& image)
 {
     BitmapPtr bitmap(create_bitmap(image.Width, image.Height));
@@ -446,9 +457,8 @@ BitmapPtr ImageToBitmap(const Image& image)
     const uint8_t* p = image.Rgba.data();
     for (int y = 0; y < image.Height; y++)
         for (int x = 0; x < image.Width; x++, p += 4) {
-            if (image.Paletted)  // through Allegro's palette of 6 bits a channel
-                putpixel(bitmap.get(), x, y,
-                         makecol(_rgb_scale_6[p[0] >> 2], _rgb_scale_6[p[1] >> 2], _rgb_scale_6[p[2] >> 2]));
+            if (image.FiveBitChannels)  // the 5 bits stored, their top bits repeated below
+                putpixel(bitmap.get(), x, y, makecol(Widen5(p[0]), Widen5(p[1]), Widen5(p[2])));
             else
                 putpixel(bitmap.get(), x, y, makecol(p[0], p[1], p[2]));
         }

@@ -23,10 +23,9 @@ struct Image {
     int Height = 0;
     std::vector<uint8_t> Rgba;  // Width * Height * 4 bytes
     bool HasAlpha = false;      // some pixel is not fully opaque
-    // The file holds palette indices (or grey levels, which Allegro reads as
-    // a 256-colour image): its colours reach the screen through Allegro's
-    // palette of 6 bits a channel, and ImageToBitmap converts them so.
-    bool Paletted = false;
+    // The file holds 5 bits a channel, which Allegro widens by repeating
+    // their top bits; ImageToBitmap widens them so.
+    bool FiveBitChannels = false;
 };
 
 // Decodes the image file `name` (a name as stored in a board file: a
