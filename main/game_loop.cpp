@@ -44,14 +44,21 @@ int GameLoop(std::string& failure)
     }
 
     RunCounts counts;
+    // A screenshot that cannot be written is said once, until one succeeds.
+    bool screenshotFailing = false;
     const auto start = std::chrono::steady_clock::now();
     while (!done) {
         // Every pending tick first: after a slow frame the logic catches up
         // in one burst and is then drawn once.
         while (gcounter.load() != 0) {
             StepViewer(viewer, TickKeys{key[KEY_RIGHT] != 0, key[KEY_LEFT] != 0, key[KEY_UP] != 0});
-            if (key[KEY_F12])
-                save_bmp(ScreenshotFile, Backbuffer, nullptr);
+            if (key[KEY_F12]) {
+                std::string error;
+                const bool saved = SaveBmpFile(ScreenshotFile, Backbuffer, error);
+                if (!saved && !screenshotFailing)
+                    std::fprintf(stderr, "groundview: screenshot %s\n", error.c_str());
+                screenshotFailing = !saved;
+            }
             world.AnimateTiles();
             gcounter.fetch_sub(1);
             counts.ticks++;

@@ -212,6 +212,14 @@ void AppendBody(const MapRecord& world, std::vector<uint8_t>& out)
     out.insert(out.end(), world.SkyName, world.SkyName + NameSlotSize);
 }
 
+void NewBoardFileBytes(const MapRecord& map, std::vector<uint8_t>& out)
+{
+    out.clear();
+    out.push_back(0);  // the header byte
+    Put32(out, static_cast<uint32_t>(BoardHeaderSize));
+    AppendBody(map, out);
+}
+
 // A map that could not be loaded back is never written: the tile count must
 // fit TileNames and every slot written must hold its NUL.
 static bool CheckWritable(const MapRecord& world, std::string& error)
@@ -349,9 +357,7 @@ int World::CreateMap(const char* name)
         return Fail(HostPath(name) + ": not created: " + error);
 
     std::vector<uint8_t> bytes;
-    bytes.push_back(0);  // the header byte
-    Put32(bytes, static_cast<uint32_t>(BoardHeaderSize));
-    AppendBody(*this, bytes);
+    NewBoardFileBytes(*this, bytes);
     if (!CreateFileAtomically(HostPath(name), bytes, error))
         return Fail(HostPath(name) + ": not created: " + error);
     return 0;

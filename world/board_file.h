@@ -59,3 +59,7 @@ constexpr int64_t MaxSavedBoardBytes = int64_t(256) << 20;
 // bytes as held, AnimDelay, AnimLastFrame, ExtraFloat and all 128 bytes of
 // SkyName. `map.TileCount` must lie within 0..MaxTiles.
 void AppendBody(const MapRecord& map, std::vector<uint8_t>& out);
+
+// The whole of a new board file holding `map`: header byte 0, the body at
+// offset 5. `map.TileCount` must lie within 0..MaxTiles.
+void NewBoardFileBytes(const MapRecord& map, std::vector<uint8_t>& out);

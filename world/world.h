@@ -98,6 +98,13 @@ private:
 // the file and the reason.
 BitmapPtr LoadImage(const char* name, std::string& error);
 
+// The bitmap as the bytes of a BMP file, as save_bmp writes them.
+bool EncodeBmp(BITMAP* image, std::vector<uint8_t>& bytes);
+// Writes the bitmap as the BMP file `path`, whole or not at all, never
+// through a link nor over anything but a regular file (WriteFileAtomically);
+// on failure `error` names the file and the system's reason.
+bool SaveBmpFile(const std::string& path, BITMAP* image, std::string& error);
+
 // The images that stand in for a tile or sky image that cannot be loaded: a
 // cleared bitmap marked with a red "X X".
 BitmapPtr MakeTilePlaceholder();

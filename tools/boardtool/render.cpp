@@ -1,11 +1,7 @@
 // boardtool render: draws one view of a board file, exactly as the viewer
 // draws it, and writes the view to a BMP file, without any display.
-#include <sys/stat.h>  // Required for: umask(), fchmod()
-#include <unistd.h>    // Required for: close(), unlink()
-
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>  // Required for: mkstemp()
 #include <string>
 
 #include "command.h"
@@ -29,24 +25,23 @@ bool PositionAccepted(float value)
     return std::isfinite(value) && std::fabs(value) <= GroundPositionLimit;
 }
 
-// Writes `image` to `path` as a BMP file through a temporary file beside it,
-// so that a failed write leaves whatever `path` held before.
-int WriteImage(const std::string& path, BITMAP* image)
+// The most animation ticks a render runs before drawing: 8.4 hours of the
+// viewer's time, far more than any animation cycle of a board file.
+constexpr int MaxTicks = 1000000;
+
+// Writes the view to `path`, never over the board file or an image it
+// names, nor over anything but a regular file.
+int WriteImage(const std::string& path, const std::string& board, const World& world, BITMAP* image)
 {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0)
-        return Refuse("cannot write " + path + ": cannot create a file beside it");
-    // mkstemp makes the file private; a picture gets the usual permissions.
-    const mode_t mask = umask(0);
-    umask(mask);
-    const bool permitted = fchmod(fd, 0666 & ~mask) == 0;
-    close(fd);
-    if (!permitted || save_bmp(temporary.c_str(), image, nullptr) != 0 ||
-        std::rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return Refuse("cannot write " + path);
-    }
+    std::vector<std::string> read = {HostPath(board.c_str()), HostPath(world.SkyName)};
+    for (int k = 0; k < world.TileCount; k++)
+        read.push_back(HostPath(world.TileNames[k]));
+    for (const std::string& input : read)
+        if (SameFile(path, input))
+            return Refuse(path + ": not written: it is " + input + ", which this render reads");
+    std::string error;
+    if (!SaveBmpFile(path, image, error))
+        return Refuse(error);
     return 0;
 }
 
@@ -56,8 +51,8 @@ int Render(const RenderArguments& args)
         return Refuse("--heading " + std::to_string(args.heading) + " is outside 0..2879");
     if (args.height < 0 || args.height >= HeightSteps)
         return Refuse("--height " + std::to_string(args.height) + " is outside 0..99");
-    if (args.ticks < 0)
-        return Refuse("--ticks " + std::to_string(args.ticks) + " is negative");
+    if (args.ticks < 0 || args.ticks > MaxTicks)
+        return Refuse("--ticks " + std::to_string(args.ticks) + " is outside 0.." + std::to_string(MaxTicks));
     if (!PositionAccepted(args.x) || !PositionAccepted(args.y))
         return Refuse("--x and --y must be numbers within -1073741824..1073741824");
 
@@ -71,7 +66,7 @@ int Render(const RenderArguments& args)
     if (!frame.View)
         return Refuse("out of memory for the back buffer");
     DrawView(world, frame.View.get(), args.x, args.y, args.height, args.heading);
-    return WriteImage(args.out, frame.View.get());
+    return WriteImage(args.out, args.board, world, frame.View.get());
 }
 
 CommandRun Setup(CLI::App& app)
@@ -82,12 +77,15 @@ CommandRun Setup(CLI::App& app)
         "Draw the 480 x 180 view of BOARD that the viewer shows at the given position,\n"
         "heading and height after T animation ticks, and write it to OUT as a BMP file.");
     command->add_option("BOARD", args->board, "board file")->required();
-    command->add_option("OUT", args->out, "BMP file to write")->required();
-    command->add_option("--x", args->x, "viewer position, world x (default 480)");
-    command->add_option("--y", args->y, "viewer position, world y (default 480)");
+    command->add_option("OUT", args->out,
+                        "BMP file to write; only a regular file is replaced, never BOARD or an image it\n"
+                        "names, never through a symbolic link")
+        ->required();
+    command->add_option("--x", args->x, "viewer position, world x, -1073741824..1073741824 (default 480)");
+    command->add_option("--y", args->y, "viewer position, world y, -1073741824..1073741824 (default 480)");
     command->add_option("--heading", args->heading, "heading in 1/8 degree steps, 0..2879 (default 0)");
     command->add_option("--height", args->height, "height index, 0..99 (default 14)");
-    command->add_option("--ticks", args->ticks, "animation ticks before drawing (default 0)");
+    command->add_option("--ticks", args->ticks, "animation ticks before drawing, 0..1000000 (default 0)");
     return [args] { return Render(*args); };
 }
 
