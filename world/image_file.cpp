@@ -454,13 +454,26 @@ BitmapPtr ImageToBitmap(const Image& image)
     BitmapPtr bitmap(create_bitmap(image.Width, image.Height));
     if (!bitmap)
         return bitmap;
+    const int depth = bitmap_color_depth(bitmap.get());
     const uint8_t* p = image.Rgba.data();
-    for (int y = 0; y < image.Height; y++)
+    for (int y = 0; y < image.Height; y++) {
+        // A memory bitmap of 15 or 16 bits is written straight into its row:
+        // a sky may have millions of pixels.
+        uint16_t* row = reinterpret_cast<uint16_t*>(bitmap->line[y]);
         for (int x = 0; x < image.Width; x++, p += 4) {
-            if (image.FiveBitChannels)  // the 5 bits stored, their top bits repeated below
-                putpixel(bitmap.get(), x, y, makecol(Widen5(p[0]), Widen5(p[1]), Widen5(p[2])));
+            int r = p[0], g = p[1], b = p[2];
+            if (image.FiveBitChannels) {  // the 5 bits stored, their top bits repeated below
+                r = Widen5(p[0]);
+                g = Widen5(p[1]);
+                b = Widen5(p[2]);
+            }
+            if (depth == 16)
+                row[x] = static_cast<uint16_t>(makecol16(r, g, b));
+            else if (depth == 15)
+                row[x] = static_cast<uint16_t>(makecol15(r, g, b));
             else
-                putpixel(bitmap.get(), x, y, makecol(p[0], p[1], p[2]));
+                putpixel(bitmap.get(), x, y, makecol_depth(depth, r, g, b));
         }
+    }
     return bitmap;
 }
