@@ -351,6 +351,8 @@ TEST(ImageFile, HostileFilesAreRefusedWithTheirReason)
         {"cut.bmp", [&] { return Cut(bmp, bmp.size() - 1); }, "cut short: 821 bytes, the picture needs 822"},
         {"huge.png", [&] { return Patched(MakePng(2), 16, {0, 1, 0x86, 0xA0, 0, 1, 0x86, 0xA0}); },
          "too large: 100000 x 100000 pixels, an image may have at most 67108864"},
+        {"widest.png", [&] { return Patched(MakePng(2), 16, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}); },
+         "too large: 4294967295 x 4294967295 pixels, an image may have at most 67108864"},
         {"cut.png", [&] { Bytes png = MakePng(2); return Cut(png, png.size() - 20); },
          "cut short: "},
         {"cut.tga", [&] { Bytes tga = MakeTga(2, 24); return Cut(tga, tga.size() - 3); },

@@ -53,7 +53,9 @@ bool Dimensions(const HeaderFacts& facts, std::string& why)
               std::to_string(facts.height) + " pixels: no picture has that size";
         return false;
     }
-    if (facts.width * facts.height > MaxImagePixels) {
+    // Each side first, so that the product cannot overflow.
+    if (facts.width > MaxImagePixels || facts.height > MaxImagePixels ||
+        facts.width * facts.height > MaxImagePixels) {
         why = "too large: " + std::to_string(facts.width) + " x " + std::to_string(facts.height) +
               " pixels, an image may have at most " + std::to_string(MaxImagePixels);
         return false;
