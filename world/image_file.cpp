@@ -1,5 +1,5 @@
-// Decoding image files: stb_image for every format it reads, Allegro's own
-// reader for PCX, each only after our code has checked the file's header
+// Decoding image files: stb_image for BMP, PNG and TGA, Allegro's own reader
+// for PCX, each only after our code has checked the file's header
 // against its size, so that no header can make us allocate or read without
 // bound, and no file cut short is shown as if it were whole.
 #include "image_file.h"
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-const char ImageFormats[] = "BMP, PNG, TGA, PCX, GIF, JPEG, PSD, PNM, PIC and HDR";
+const char ImageFormats[] = "BMP, PNG, TGA and PCX";
 
 namespace {
 
@@ -37,7 +37,7 @@ bool StartsWith(const uint8_t* data, size_t size, const char* magic)
 
 // What our own look at a file's header found.
 struct HeaderFacts {
-    const char* format = nullptr;  // null: not a format we know by its header
+    const char* format = nullptr;
     int64_t width = 0;
     int64_t height = 0;
     bool fiveBit = false;
@@ -353,9 +353,22 @@ bool DecodePcx(const uint8_t* data, size_t size, Image& image, std::string& why)
     return true;
 }
 
-// Looks at the header of a format we know by its first bytes and checks it.
-// A format stb_image knows but we do not check (GIF, JPEG, PSD, ...) passes
-// with no facts; stb_image's own checks hold for it.
+// True when the first bytes could be a TGA header: TGA has no mark of its
+// own, and one that stb_image could take for another format (GIF, JPEG,
+// PNM, ...) is no TGA by these tests.
+bool LooksLikeTga(const uint8_t* data, size_t size)
+{
+    if (size < 18)
+        return false;
+    const int type = data[2];
+    const int bits = data[16];
+    return data[1] <= 1 && (type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11) &&
+           (bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32);
+}
+
+// Looks at the header, checks it against the file's size and says the
+// format. Only the formats Allegro's load_bitmap read are taken: stb_image
+// reads more, but not all of its readers stand a file cut short.
 bool CheckHeader(const uint8_t* data, size_t size, HeaderFacts& facts, std::string& why)
 {
     if (StartsWith(data, size, "BM"))
@@ -364,17 +377,10 @@ bool CheckHeader(const uint8_t* data, size_t size, HeaderFacts& facts, std::stri
         return CheckPng(data, size, facts, why);
     if (size > 3 && data[0] == 0x0A && data[2] == 1 && data[1] <= 5)
         return CheckPcx(data, size, facts, why);
-    static const char* const Others[] = {"GIF8", "\xFF\xD8", "8BPS", "#?RADIANCE", "#?RGBE", "\x53\x80\xF6\x34",
-                                         "P5", "P6"};
-    for (const char* magic : Others)
-        if (StartsWith(data, size, magic))
-            return true;
-    // TGA has no mark of its own; one that stb_image takes is checked here.
-    int width, height, channels;
-    if (size <= static_cast<size_t>(INT32_MAX) &&
-        stbi_info_from_memory(data, static_cast<int>(size), &width, &height, &channels))
+    if (LooksLikeTga(data, size))
         return CheckTga(data, size, facts, why);
-    return true;
+    why = std::string("not an image in a format we read (") + ImageFormats + ")";
+    return false;
 }
 
 }  // namespace
@@ -395,7 +401,7 @@ bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, 
 
     Image image;
     image.FiveBitChannels = facts.fiveBit;
-    if (facts.format && std::strcmp(facts.format, "PCX") == 0) {
+    if (std::strcmp(facts.format, "PCX") == 0) {
         if (!DecodePcx(data, size, image, why))
             return fail(why);
         out = std::move(image);
@@ -408,7 +414,7 @@ bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, 
         return fail(std::string("not an image in a format we read (") + ImageFormats + ")");
     // stb_image's own idea of the size is checked too: it is what it allocates.
     HeaderFacts decoded;
-    decoded.format = facts.format ? facts.format : "picture";
+    decoded.format = facts.format;
     // (stb_image tells a top-down BMP by a negative height.)
     decoded.width = std::abs(int64_t(width));
     decoded.height = std::abs(int64_t(height));
