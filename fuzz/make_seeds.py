@@ -82,3 +82,60 @@ write("tiled", "infinite-chunks", b"\0" + b"""<map orientation="orthogonal" widt
 # "exported-board" is not made here: it is a zero byte followed by what
 # `boardtool export corpus/board/three-tiles x.tmx` writes, run beside a.bmp,
 # b.bmp and s.bmp as the fuzz targets make them.
+# Image files of every format the loader reads, 4 x 3 pixels each.
+import zlib
+
+W, H = 4, 3
+PIXELS = [((x * 60) & 255, (y * 90) & 255, (x * y * 40) & 255) for y in range(H) for x in range(W)]
+
+
+def bmp(bits):
+    colours = 256 if bits == 8 else 0
+    row = (W * bits + 31) // 32 * 4
+    offset = 14 + 40 + colours * 4
+    out = b"BM" + struct.pack("<IHHI", offset + row * H, 0, 0, offset)
+    out += struct.pack("<IiiHHIIiiII", 40, W, H, 1, bits, 0, row * H, 2835, 2835, colours, 0)
+    out += b"".join(struct.pack("<BBBB", i, 255 - i, i // 2, 0) for i in range(colours))
+    for y in reversed(range(H)):
+        line = b""
+        for x in range(W):
+            r, g, b = PIXELS[y * W + x]
+            line += bytes([y * W + x]) if bits == 8 else bytes([b, g, r])
+        out += line + b"\0" * (row - len(line))
+    return out
+
+
+def png(colour_type):
+    raw = b""
+    for y in range(H):
+        raw += b"\0" + b"".join(bytes([y * W + x]) if colour_type == 3 else bytes(PIXELS[y * W + x])
+                                for x in range(W))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    out = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", W, H, 8, colour_type, 0, 0, 0))
+    if colour_type == 3:
+        out += chunk(b"PLTE", b"".join(bytes(p) for p in PIXELS))
+    return out + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
+
+
+def tga(rle):
+    out = struct.pack("<BBBHHBHHHHBB", 0, 0, 10 if rle else 2, 0, 0, 0, 0, 0, W, H, 24, 0x20)
+    for r, g, b in PIXELS:
+        out += (b"\x00" if rle else b"") + bytes([b, g, r])
+    return out
+
+
+def pcx():
+    head = struct.pack("<BBBBHHHH", 10, 5, 1, 8, 0, 0, W - 1, H - 1) + b"\0" * 53 + struct.pack("<BH", 1, W)
+    head += b"\0" * (128 - len(head))
+    return head + bytes([0xC1, 7] + [i for i in range(1, W * H)]) + b"\x0c" + bytes(range(256)) * 3
+
+
+write("image", "bmp8.bmp", bmp(8))
+write("image", "bmp24.bmp", bmp(24))
+write("image", "rgb.png", png(2))
+write("image", "palette.png", png(3))
+write("image", "plain.tga", tga(False))
+write("image", "rle.tga", tga(True))
+write("image", "256.pcx", pcx())

@@ -119,6 +119,8 @@ int GameLoop(std::string& failure)
         reloader = std::make_unique<Reloader>(map, *world);
 
     RunCounts counts;
+    // A screenshot that cannot be written is said once, until one succeeds.
+    bool screenshotFailing = false;
     const auto start = std::chrono::steady_clock::now();
     auto nextLook = start;
     while (!done) {
@@ -126,8 +128,13 @@ int GameLoop(std::string& failure)
         // in one burst and is then drawn once.
         while (gcounter.load() != 0) {
             StepViewer(viewer, TickKeys{key[KEY_RIGHT] != 0, key[KEY_LEFT] != 0, key[KEY_UP] != 0});
-            if (key[KEY_F12])
-                save_bmp(Options.files.screenshot.c_str(), Backbuffer.get(), nullptr);
+            if (key[KEY_F12]) {
+                std::string error;
+                const bool saved = SaveBmpFile(Options.files.screenshot, Backbuffer.get(), error);
+                if (!saved && !screenshotFailing)
+                    std::fprintf(stderr, "groundview: screenshot %s\n", error.c_str());
+                screenshotFailing = !saved;
+            }
             world->AnimateTiles();
             gcounter.fetch_sub(1);
             counts.ticks++;

@@ -1,5 +1,6 @@
 // Start-up and shutdown of the viewer: Allegro, the 640 x 480 screen, the
 // back buffer, the frame picture, the 33 Hz logic timer and the tables.
+#include <cstdlib>  // Required for: getenv()
 #include <string>
 
 #include "shell.h"
@@ -25,7 +26,11 @@ bool Init(std::string& failure)
 {
     if (allegro_init() != 0) {
         // Without a display Allegro fails before it can say why.
-        const std::string reason = allegro_error[0] ? allegro_error : "no system driver started (is DISPLAY set?)";
+        const char* display = std::getenv("DISPLAY");
+        std::string reason = allegro_error;
+        if (reason.empty())
+            reason = display && *display ? std::string("no display answers at DISPLAY=") + display
+                                         : std::string("DISPLAY is not set");
         failure = "cannot start Allegro: " + reason;
         return false;
     }
@@ -46,10 +51,10 @@ bool Init(std::string& failure)
         failure = "out of memory for the back buffer";
         return false;
     }
-    const std::string boardPicture = HostPath(Options.files.boardPicture.c_str());
-    Board.reset(load_bitmap(boardPicture.c_str(), nullptr));
+    std::string reason;
+    Board = LoadImage(Options.files.boardPicture.c_str(), reason);
     if (!Board) {
-        failure = "cannot load " + boardPicture;
+        failure = "cannot load the frame picture: " + reason;
         return false;
     }
     clear_bitmap(Backbuffer.get());

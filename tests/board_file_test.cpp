@@ -13,7 +13,7 @@
 #include <set>
 
 #include "board_file.h"
-#include "file_writer.h"
+#include "files.h"
 #include "test_support.h"
 #include "world_state.h"
 
@@ -473,19 +473,6 @@ TEST(BoardFile, SaveKeepsPermissionBitsAndFollowsSymbolicLinks)
     EXPECT_EQ(ModeOf("p.brd"), 0640u);
 }
 
-TEST(BoardFile, SaveFillsWithZerosUpToABodyPastTheEnd)
-{
-    ScratchDir dir;
-    WriteBytes("h.brd", Bytes{0x33, 20, 0, 0, 0, 0xAA});
-    World world;
-    ASSERT_EQ(world.SaveMap("h.brd"), 0) << world.LastError();
-    const Bytes bytes = ReadBytes("h.brd");
-    ASSERT_EQ(bytes.size(), size_t(20 + 61584));
-    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 20),
-              (Bytes{0x33, 20, 0, 0, 0, 0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(world.LoadMap("h.brd"), 0) << world.LastError();
-}
-
 // ---------------------------------------------------------------------------
 // Refused input
 
@@ -555,11 +542,11 @@ TEST(BoardFile, EveryMalformedFileIsRefusedAndChangesNothing)
 
     ASSERT_EQ(mkdir("folder.brd", 0755), 0);
     EXPECT_NE(world.LoadMap("folder.brd"), 0);
-    EXPECT_EQ(world.LastError(), "folder.brd: is a directory");
+    EXPECT_EQ(world.LastError(), "folder.brd: is a directory, not a regular file");
     EXPECT_NE(world.LoadMap("none/x.brd"), 0);
     EXPECT_EQ(world.LastError(), "none/x.brd: cannot open: No such file or directory");
     EXPECT_NE(world.LoadMap("/dev/zero"), 0);
-    EXPECT_EQ(world.LastError(), "/dev/zero: is not a regular file");
+    EXPECT_EQ(world.LastError(), "/dev/zero: is a device, not a regular file");
     EXPECT_TRUE(Unchanged(before, world));
 }
 
@@ -592,9 +579,17 @@ TEST(BoardFile, ARefusedSaveLeavesTheFileAsItWas)
         {{}, "short.brd: 0 bytes, the header needs 5; not saved"},
         {{9, 5, 0}, "short.brd: 3 bytes, the header needs 5; not saved"},
         {{0, 4, 0, 0, 0, 1, 2, 3},
-         "short.brd: body offset 4 is below 5: the body would overwrite the header; not saved"},
-        {{0, 0, 0, 0, 0x80, 1}, "short.brd: body offset -2147483648 is below 5: the body would overwrite the "
+         "short.brd: body offset 4 is below 5: the body would overlap the header; not saved"},
+        {{0, 0, 0, 0, 0x80, 1}, "short.brd: body offset -2147483648 is below 5: the body would overlap the "
                                 "header; not saved"},
+        // What LoadMap refuses is no board to save into: a save never
+        // grows a file up to a far body offset, nor writes a body that the
+        // file did not hold.
+        {{0x33, 20, 0, 0, 0, 0xAA}, "short.brd: body offset 20 lies past the end of the file (6 bytes); not saved"},
+        {{0, 0, 0, 0, 0x10, 1, 2, 3, 4, 5},
+         "short.brd: body offset 268435456 lies past the end of the file (10 bytes); not saved"},
+        {{0, 5, 0, 0, 0, 1, 2, 3, 4, 5},
+         "short.brd: 10 bytes, the cells and tile count of a body at offset 5 need 61449; not saved"},
     };
     for (const auto& [bytes, message] : cases) {
         WriteBytes("short.brd", bytes);
@@ -790,7 +785,7 @@ TEST(BoardFile, ABackslashInTheBoardFileNameSeparatesDirectories)
     World again;
     ASSERT_EQ(again.LoadMap("data\\test.brd"), 0) << again.LastError();
     EXPECT_EQ(again.AnimDelay, 6);
-    // Messages name the file as it was given.
+    // Messages name the file as it was opened.
     EXPECT_NE(again.LoadMap("data\\none.brd"), 0);
-    EXPECT_EQ(again.LastError(), "data\\none.brd: cannot open: No such file or directory");
+    EXPECT_EQ(again.LastError(), "data/none.brd: cannot open: No such file or directory");
 }

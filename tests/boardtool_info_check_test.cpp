@@ -70,8 +70,8 @@ TEST(BoardtoolInfo, ShowsEverythingTheFileHolds)
     // Without -C the images are looked for in the working directory.
     const CommandResult elsewhere = RunCommand(Boardtool("info maps/map.brd"));
     EXPECT_EQ(elsewhere.status, 0);
-    EXPECT_NE(elsewhere.out.find("tile 0: two.bmp: cannot be loaded\n"), std::string::npos) << elsewhere.out;
-    EXPECT_NE(elsewhere.out.find("sky: sky.bmp: cannot be loaded\n"), std::string::npos) << elsewhere.out;
+    EXPECT_NE(elsewhere.out.find("tile 0: two.bmp: cannot be loaded: two.bmp: cannot open: No such file or directory\n"), std::string::npos) << elsewhere.out;
+    EXPECT_NE(elsewhere.out.find("sky: sky.bmp: cannot be loaded: sky.bmp: cannot open: No such file or directory\n"), std::string::npos) << elsewhere.out;
 }
 
 TEST(BoardtoolInfo, ShowsOddHeadersTrailingBytesAndUnknownTiles)
@@ -95,10 +95,10 @@ TEST(BoardtoolInfo, ShowsOddHeadersTrailingBytesAndUnknownTiles)
               "body offset: 5\n"
               "file size: 61721 bytes (body 61712, 4 after it)\n"
               "tiles: 1\n"
-              "tile 0: a\\x0Ab.bmp: cannot be loaded\n"
+              "tile 0: a\\x0Ab.bmp: cannot be loaded: a\\x0Ab.bmp: cannot open: No such file or directory\n"
               "global animation: delay 0, last frame 0\n"
               "extra float: -0.00100000005\n"
-              "sky: : cannot be loaded\n"
+              "sky: : cannot be loaded: : cannot open: No such file or directory\n"
               "animated cells: 1 of 4096\n"
               "tile 0: 4095 cells, 0 animated\n"
               "tile 200 (no such tile): 1 cells, 1 animated\n"
@@ -155,7 +155,7 @@ TEST(BoardtoolCheck, ListsEveryProblemWithItsSlotOrCell)
     std::string expected =
         "tile 1 (low.bmp): 31 rows high, a tile needs 32\n"
         "tile 2 (thin.bmp): 31 pixels wide, less than one 32-pixel frame\n"
-        "tile 3 (gone.bmp): the image cannot be loaded\n"
+        "tile 3 (gone.bmp): the image cannot be loaded: gone.bmp: cannot open: No such file or directory\n"
         "tile 0 (wide.bmp): 3 frames, the global animation runs to frame 3 and needs 4\n"
         "cell (10, 20): tile 4 (wide.bmp) has 3 frames, the cell animates to frame 3 and needs 4\n";
     expected +=
@@ -223,7 +223,7 @@ TEST(BoardtoolCheck, AMapWithoutTilesOrSkyIsAProblem)
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out,
               "no tiles: the ground needs at least tile 0\n"
-              "sky (nosky.bmp): the image cannot be loaded\n");
+              "sky (nosky.bmp): the image cannot be loaded: nosky.bmp: cannot open: No such file or directory\n");
 }
 
 TEST(Boardtool, RefusesUnreadableBoardsAndBadUsage)

@@ -86,8 +86,9 @@ TEST(BoardtoolMap, ShowsWhatTheGroundRendererShowsUnderTheViewer)
         const CommandResult result =
             RunCommand(Boardtool("map anim.brd top.bmp --ticks " + std::to_string(ticks)));
         ASSERT_EQ(result.status, 0) << result.err;
-        BitmapPtr top = LoadImage("top.bmp");
-        ASSERT_TRUE(top);
+        std::string error;
+        BitmapPtr top = LoadImage("top.bmp", error);
+        ASSERT_TRUE(top) << error;
         ASSERT_EQ(top->w, 2048);
         ASSERT_EQ(top->h, 2048);
 
@@ -118,9 +119,10 @@ TEST(BoardtoolMap, ScalesDownByWholeFactorsAndWritesPngOrBmp)
     ASSERT_EQ(RunCommand(Boardtool("map anim.brd small.PNG --ticks 5 --scale 16")).status, 0);
     EXPECT_EQ(Head("small.PNG", 4), (Bytes{0x89, 'P', 'N', 'G'}));
     EXPECT_EQ(Head("full.bmp", 2), (Bytes{'B', 'M'}));
-    BitmapPtr full = LoadImage("full.bmp");
-    BitmapPtr small = LoadImage("small.PNG");
-    ASSERT_TRUE(full && small);
+    std::string fullError, smallError;
+    BitmapPtr full = LoadImage("full.bmp", fullError);
+    BitmapPtr small = LoadImage("small.PNG", smallError);
+    ASSERT_TRUE(full && small) << fullError << smallError;
     ASSERT_EQ(small->w, 128);
     ASSERT_EQ(small->h, 128);
     // Each pixel is the middle of its 16 x 16 square.

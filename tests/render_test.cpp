@@ -4,6 +4,8 @@
 // of the BMP files it writes).
 #include <gtest/gtest.h>
 
+#include <unistd.h>  // Required for: symlink()
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -164,8 +166,9 @@ TEST(Render, DrawsWhatTheViewersFrameDraws)
         RunCommand(Boardtool() + " render small.brd out.bmp --x 700.5 --y=-40.25 --heading 1000 --height 20 --ticks 5");
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    BitmapPtr picture = LoadImage("out.bmp");
-    ASSERT_TRUE(picture);
+    std::string error;
+    BitmapPtr picture = LoadImage("out.bmp", error);
+    ASSERT_TRUE(picture) << error;
     ASSERT_EQ(picture->w, ViewWidth);
     ASSERT_EQ(picture->h, ViewRows);
 
@@ -201,7 +204,8 @@ TEST(Render, RefusesWhatItCannotDraw)
         {"--heading -1", "boardtool: --heading -1 is outside 0..2879\n"},
         {"--height 100", "boardtool: --height 100 is outside 0..99\n"},
         {"--height -1", "boardtool: --height -1 is outside 0..99\n"},
-        {"--ticks -1", "boardtool: --ticks -1 is negative\n"},
+        {"--ticks -1", "boardtool: --ticks -1 is outside 0..1000000\n"},
+        {"--ticks 1000001", "boardtool: --ticks 1000001 is outside 0..1000000\n"},
         {"--x nan", "boardtool: --x and --y must be numbers within -1073741824..1073741824\n"},
         {"--y 3e9", "boardtool: --x and --y must be numbers within -1073741824..1073741824\n"},
         {"--level fastest", "boardtool: --level fastest: give plain, sse2, avx2 or avx512\n"},
@@ -224,7 +228,29 @@ TEST(Render, RefusesWhatItCannotDraw)
     // An output that cannot be written.
     const CommandResult unwritable = RunCommand(Boardtool() + " render small.brd no/such/dir/out.bmp");
     EXPECT_EQ(unwritable.status, 1);
-    EXPECT_EQ(unwritable.err, "boardtool: cannot write no/such/dir/out.bmp: cannot create a file beside it\n");
+    EXPECT_EQ(unwritable.err, "boardtool: no/such/dir/out.bmp: not written: cannot create a temporary file "
+                              "beside it: No such file or directory\n");
+
+    // Never over the board it reads (by any name), nor through a link, nor
+    // over a device.
+    const Bytes board = ReadBytes("small.brd");
+    ASSERT_EQ(symlink("small.brd", "board.bmp"), 0);
+    ASSERT_EQ(link("small.brd", "hard.bmp"), 0);
+    ASSERT_EQ(symlink("out.bmp", "link.bmp"), 0);
+    const std::pair<const char*, const char*> kept[] = {
+        {"small.brd", "boardtool: small.brd: the name must end in .png or .bmp, which chooses the format\n"},
+        {"board.bmp", "boardtool: board.bmp: not written: it is small.brd, which this command reads\n"},
+        {"hard.bmp", "boardtool: hard.bmp: not written: it is small.brd, which this command reads\n"},
+        {"link.bmp", "boardtool: link.bmp: not written: is a symbolic link; nothing is written through it\n"},
+        {"/dev/null", "boardtool: /dev/null: the name must end in .png or .bmp, which chooses the format\n"},
+    };
+    for (const auto& [out, message] : kept) {
+        const CommandResult result = RunCommand(Boardtool() + " render small.brd " + out);
+        EXPECT_EQ(result.status, 1) << out;
+        EXPECT_EQ(result.err, message) << out;
+    }
+    EXPECT_TRUE(ReadBytes("small.brd") == board);
+    EXPECT_EQ(ReadBytes("out.bmp"), (Bytes{'k', 'e', 'e', 'p'}));
 
     // A missing argument is a usage error.
     EXPECT_EQ(RunCommand(Boardtool() + " render small.brd").status, 2);

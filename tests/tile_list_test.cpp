@@ -529,8 +529,8 @@ TEST(NewMap, RefusedListsLeaveTheWorldAsItWas)
         std::string message;
     };
     const std::vector<Case> cases = {
-        {"absent.txt", "", "absent.txt: cannot open the tile list: No such file or directory"},
-        {"adir", "", "adir: cannot read the tile list: Is a directory"},
+        {"absent.txt", "", "absent.txt: cannot open: No such file or directory"},
+        {"adir", "", "adir: is a directory, not a regular file"},
         {"empty.txt", "", "empty.txt: no tile count at the start, found an empty file"},
         {"words.txt", "tiles t0.bmp", "words.txt: no tile count at the start, found \"tiles\""},
         {"neg.txt", "-1 t0.bmp", "neg.txt: the tile count -1 is below 0"},
@@ -646,8 +646,9 @@ TEST(BoardtoolNew, WritesTheBoardFileOfANewMap)
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(ReadBytes("plain.brd") == NewBoardFile({"t0.bmp", "gone.bmp", "t1.bmp"}, "plain-sky.bmp"));
     {
-        BitmapPtr sky = LoadImage("plain-sky.bmp");
-        ASSERT_TRUE(sky);
+        std::string error;
+        BitmapPtr sky = LoadImage("plain-sky.bmp", error);
+        ASSERT_TRUE(sky) << error;
         EXPECT_EQ(sky->w, SkyPlaceholderWidth);
         EXPECT_EQ(sky->h, SkyPlaceholderHeight);
         // Every row is one colour: no mark anywhere, no seam.
@@ -717,7 +718,7 @@ TEST(BoardtoolNew, WritesNothingWhenRefused)
 
     result = RunCommand(Boardtool("new absent.txt map.brd"));
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "boardtool: absent.txt: cannot open the tile list: No such file or directory\n");
+    EXPECT_EQ(result.err, "boardtool: absent.txt: cannot open: No such file or directory\n");
     EXPECT_FALSE(FileExists("map.brd"));
 
     result = RunCommand(Boardtool("new tiles.txt map.brd --sky " + std::string(128, 's')));

@@ -1,7 +1,8 @@
 // Board files: decoding and encoding the bytes, and the World's LoadMap,
-// SaveMap and CreateMap on top of them. A file is read whole and checked
-// whole before the World changes; a save builds the whole new file and
-// replaces the old one in one rename.
+// SaveMap and CreateMap on top of them. A file is read by its layout (the
+// header, then the body at its offset) and checked whole before the World
+// changes; a save builds the whole new file and replaces the old one in one
+// rename.
 #include "board_file.h"
 
 #include <fcntl.h>
@@ -14,58 +15,10 @@
 #include <memory>
 #include <new>
 
-#include "file_writer.h"
+#include "files.h"
 
 // ---------------------------------------------------------------------------
 // Bytes in, bytes out
-
-bool ReadWholeFile(const char* name, std::vector<uint8_t>& bytes, std::string& error)
-{
-    const int fd = open(HostPath(name).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::string(name) + ": cannot open: " + std::strerror(errno);
-        return false;
-    }
-    // A board file is a regular file; a device or a pipe could feed bytes
-    // for ever.
-    struct stat info;
-    if (fstat(fd, &info) != 0) {
-        error = std::string(name) + ": cannot read: " + std::strerror(errno);
-        close(fd);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = std::string(name) + (S_ISDIR(info.st_mode) ? ": is a directory" : ": is not a regular file");
-        close(fd);
-        return false;
-    }
-    std::vector<uint8_t> data;
-    try {
-        data.resize(static_cast<size_t>(info.st_size));
-    } catch (const std::bad_alloc&) {
-        error = std::string(name) + ": " + std::to_string(info.st_size) + " bytes do not fit in memory";
-        close(fd);
-        return false;
-    }
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t got = read(fd, data.data() + done, data.size() - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            error = std::string(name) + ": cannot read: " + std::strerror(errno);
-            close(fd);
-            return false;
-        }
-        if (got == 0)  // shrunk while being read: keep what is there
-            break;
-        done += static_cast<size_t>(got);
-    }
-    close(fd);
-    data.resize(done);
-    bytes = std::move(data);
-    return true;
-}
 
 static uint32_t Get32(const uint8_t* p)
 {
@@ -104,48 +57,64 @@ static std::string Plural(int64_t count, const char* one, const char* many)
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-// Decodes into `out` whatever the file holds; `out` is meaningless after a
-// refusal, so ParseBoard hands over only a whole, valid board.
-static bool DecodeBoard(const uint8_t* data, size_t size, const std::string& fileName, BoardFile& out,
-                        std::string& error)
+// Decodes the header of a file of `fileSize` bytes, of which `data` holds
+// the first `size`, and checks that its body offset lies within the file.
+static bool DecodeHeader(const uint8_t* data, size_t size, int64_t fileSize, const std::string& fileName,
+                         BoardFile& out, std::string& error)
 {
-    const int64_t fileSize = static_cast<int64_t>(size);
+    if (fileSize < BoardHeaderSize || size < static_cast<size_t>(BoardHeaderSize)) {
+        error = fileName + ": " + Plural(fileSize, "byte", "bytes") + ", the header needs " +
+                std::to_string(BoardHeaderSize);
+        return false;
+    }
+    out.HeaderByte = data[0];
+    out.BodyOffset = static_cast<int32_t>(Get32(data + 1));
+    out.FileSize = static_cast<uint64_t>(fileSize);
+    const int64_t body = out.BodyOffset;
+    if (body < BoardHeaderSize) {
+        error = fileName + ": body offset " + std::to_string(body) + " is below " +
+                std::to_string(BoardHeaderSize) + ": the body would overlap the header";
+        return false;
+    }
+    if (body > fileSize) {
+        error = fileName + ": body offset " + std::to_string(body) + " lies past the end of the file (" +
+                Plural(fileSize, "byte", "bytes") + ")";
+        return false;
+    }
+    return true;
+}
+
+// Decodes the body that starts at `out.BodyOffset` in a file of
+// `out.FileSize` bytes; `data` holds the body's first `size` bytes, all
+// of it that the file has up to the longest body. `out` is meaningless after
+// a refusal, so ParseBoard hands over only a whole, valid board.
+static bool DecodeBody(const uint8_t* data, size_t size, const std::string& fileName, BoardFile& out,
+                       std::string& error)
+{
+    const int64_t fileSize = static_cast<int64_t>(out.FileSize);
+    const int64_t body = out.BodyOffset;
     auto refuse = [&](const std::string& what) {
         error = fileName + ": " + what;
         return false;
     };
 
-    if (fileSize < BoardHeaderSize)
-        return refuse(Plural(fileSize, "byte", "bytes") + ", the header needs " +
-                      std::to_string(BoardHeaderSize));
-    out.HeaderByte = data[0];
-    out.BodyOffset = static_cast<int32_t>(Get32(data + 1));
-    out.FileSize = size;
-    const int64_t body = out.BodyOffset;
-    if (body < BoardHeaderSize)
-        return refuse("body offset " + std::to_string(body) + " is below " + std::to_string(BoardHeaderSize) +
-                      ": the body would overlap the header");
-    if (body > fileSize)
-        return refuse("body offset " + std::to_string(body) + " lies past the end of the file (" +
-                      Plural(fileSize, "byte", "bytes") + ")");
-
     // The tile count decides the body's length, so it is read first.
     const int64_t countEnd = body + BoardCellsSize + 4;
-    if (fileSize < countEnd)
+    if (fileSize < countEnd || size < static_cast<size_t>(BoardCellsSize + 4))
         return refuse(Plural(fileSize, "byte", "bytes") + ", the cells and tile count of a body at offset " +
                       std::to_string(body) + " need " + std::to_string(countEnd));
-    const int32_t count = static_cast<int32_t>(Get32(data + body + BoardCellsSize));
+    const int32_t count = static_cast<int32_t>(Get32(data + BoardCellsSize));
     if (count < 0)
         return refuse("tile count " + std::to_string(count) + " is below 0");
     if (count > MaxTiles)
         return refuse("tile count " + std::to_string(count) + " is above " + std::to_string(MaxTiles));
     const int64_t bodyEnd = body + BoardBodySize(count);
-    if (fileSize < bodyEnd)
+    if (fileSize < bodyEnd || size < static_cast<size_t>(BoardBodySize(count)))
         return refuse(Plural(fileSize, "byte", "bytes") + ", a body with " + Plural(count, "tile", "tiles") +
                       " at offset " + std::to_string(body) + " needs " + std::to_string(bodyEnd));
 
     // Every length is known to be there now.
-    const uint8_t* p = data + body;
+    const uint8_t* p = data;
     for (int ty = 0; ty < MapSize; ty++) {
         for (int tx = 0; tx < MapSize; tx++) {
             MapCell& cell = out.Cells[tx][ty];
@@ -185,7 +154,33 @@ bool ParseBoard(const uint8_t* data, size_t size, const std::string& fileName, B
                 std::string& error)
 {
     auto board = std::make_unique<BoardFile>();
-    if (!DecodeBoard(data, size, fileName, *board, error))
+    if (!DecodeHeader(data, size, static_cast<int64_t>(size), fileName, *board, error))
+        return false;
+    const size_t body = static_cast<size_t>(board->BodyOffset);
+    if (!DecodeBody(data + body, size - body, fileName, *board, error))
+        return false;
+    out = *board;
+    return true;
+}
+
+bool ReadBoardFile(const char* name, BoardFile& out, std::string& error)
+{
+    ReadableFile file;
+    if (!file.Open(name, error))
+        return false;
+    auto board = std::make_unique<BoardFile>();
+    std::vector<uint8_t> bytes;
+    const size_t headerBytes = static_cast<size_t>(std::min(file.Size(), BoardHeaderSize));
+    if (!file.ReadAt(0, headerBytes, bytes, error) ||
+        !DecodeHeader(bytes.data(), bytes.size(), file.Size(), file.Path(), *board, error))
+        return false;
+    // Only the body is read, and no more of it than the longest body: a
+    // file far too short is refused from its size, and a huge gap or tail
+    // is never touched.
+    const int64_t body = board->BodyOffset;
+    const size_t bodyBytes = static_cast<size_t>(std::min(file.Size() - body, BoardBodySize(MaxTiles)));
+    if (!file.ReadAt(body, bodyBytes, bytes, error) ||
+        !DecodeBody(bytes.data(), bytes.size(), file.Path(), *board, error))
         return false;
     out = *board;
     return true;
@@ -217,6 +212,14 @@ void AppendBody(const MapRecord& world, std::vector<uint8_t>& out)
     out.insert(out.end(), world.SkyName, world.SkyName + NameSlotSize);
 }
 
+void NewBoardFileBytes(const MapRecord& map, std::vector<uint8_t>& out)
+{
+    out.clear();
+    out.push_back(0);  // the header byte
+    Put32(out, static_cast<uint32_t>(BoardHeaderSize));
+    AppendBody(map, out);
+}
+
 // A map that could not be loaded back is never written: the tile count must
 // fit TileNames and every slot written must hold its NUL.
 static bool CheckWritable(const MapRecord& world, std::string& error)
@@ -245,10 +248,10 @@ static bool CheckWritable(const MapRecord& world, std::string& error)
 int World::LoadMap(const char* name)
 {
     std::string error;
-    std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(name, bytes, error))
+    auto board = std::make_unique<BoardFile>();
+    if (!ReadBoardFile(name, *board, error))
         return Fail(error);
-    return LoadMapFromMemory(bytes.data(), bytes.size(), name);
+    return LoadBoard(*board, HostPath(name));
 }
 
 int World::LoadMapFromMemory(const uint8_t* data, size_t size, const char* name)
@@ -257,25 +260,31 @@ int World::LoadMapFromMemory(const uint8_t* data, size_t size, const char* name)
     auto board = std::make_unique<BoardFile>();
     if (!ParseBoard(data, size, name, *board, error))
         return Fail(error);
+    return LoadBoard(*board, name);
+}
 
+int World::LoadBoard(const BoardFile& board, const std::string& name)
+{
     // Images are loaded into temporaries; the World changes only once
     // everything is in hand.
     std::vector<BitmapPtr> tiles;
-    tiles.reserve(static_cast<size_t>(board->TileCount));
-    for (int k = 0; k < board->TileCount; k++) {
-        BitmapPtr tile = LoadImage(board->TileNames[k]);
+    tiles.reserve(static_cast<size_t>(board.TileCount));
+    for (int k = 0; k < board.TileCount; k++) {
+        // The placeholder says enough in the picture; the reason is for tools.
+        std::string reason;
+        BitmapPtr tile = LoadImage(board.TileNames[k], reason);
         if (!tile)
             tile = MakeTilePlaceholder();
         if (!tile)
-            return Fail(std::string(name) + ": cannot make a bitmap for the placeholder of tile " +
+            return Fail(name + ": cannot make a bitmap for the placeholder of tile " +
                         std::to_string(k));
         tiles.push_back(std::move(tile));
     }
-    BitmapPtr sky = LoadSkyImage(board->SkyName);
+    BitmapPtr sky = LoadSkyImage(board.SkyName);
     if (!sky)
-        return Fail(std::string(name) + ": cannot make a bitmap for the sky placeholder");
+        return Fail(name + ": cannot make a bitmap for the sky placeholder");
 
-    Commit(*board, std::move(tiles), std::move(sky));
+    Commit(board, std::move(tiles), std::move(sky));
     return 0;
 }
 
@@ -300,52 +309,49 @@ void World::Commit(const MapRecord& map, std::vector<BitmapPtr> tiles, BitmapPtr
 
 int World::SaveMap(const char* name)
 {
+    const std::string path = HostPath(name);
     std::string error;
     if (!CheckWritable(*this, error))
-        return Fail(std::string(name) + ": not saved: " + error);
+        return Fail(path + ": not saved: " + error);
 
-    // The file must exist and be writable, as an in-place write would need,
-    // although the new bytes go into a fresh file that replaces it.
-    const std::string path = HostPath(name);
-    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        return Fail(std::string(name) + ": cannot open for writing: " + std::strerror(errno));
+    // The file must be a regular file that this process may write, as an
+    // in-place write would need, although the new bytes go into a fresh
+    // file that replaces it.
     struct stat info;
-    const bool statted = fstat(fd, &info) == 0;
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        return Fail(path + ": is not a regular file; not saved");
+    const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return Fail(path + ": cannot open for writing: " + std::strerror(errno));
     close(fd);
-    if (!statted || !S_ISREG(info.st_mode))
-        return Fail(std::string(name) + ": is not a regular file");
 
+    // Only a file that holds a board is written: its header places the
+    // body, and the same decoder as LoadMap's says whether it is one.
     std::vector<uint8_t> old;
-    if (!ReadWholeFile(name, old, error))
-        return Fail(error);
+    auto board = std::make_unique<BoardFile>();
+    if (!ReadWholeFile(name, MaxSavedBoardBytes, old, error) ||
+        !ParseBoard(old.data(), old.size(), path, *board, error))
+        return Fail(error + "; not saved");
     const int64_t oldSize = static_cast<int64_t>(old.size());
-    if (oldSize < BoardHeaderSize)
-        return Fail(std::string(name) + ": " + Plural(oldSize, "byte", "bytes") + ", the header needs " +
-                    std::to_string(BoardHeaderSize) + "; not saved");
-    const int64_t body = static_cast<int32_t>(Get32(old.data() + 1));
-    if (body < BoardHeaderSize)
-        return Fail(std::string(name) + ": body offset " + std::to_string(body) + " is below " +
-                    std::to_string(BoardHeaderSize) + ": the body would overwrite the header; not saved");
+    const int64_t body = board->BodyOffset;
 
     // The new file holds what an in-place write at the body offset would
-    // leave: the header and gap, zeros up to the body if the file ended
-    // before it, the new body, and the old bytes after the new body's end.
+    // leave: the header and gap, the new body, and the old bytes after the
+    // new body's end.
     std::vector<uint8_t> bytes;
     try {
         const int64_t bodyEnd = body + BoardBodySize(TileCount);
         bytes.reserve(static_cast<size_t>(std::max(bodyEnd, oldSize)));
-        bytes.assign(old.begin(), old.begin() + std::min(body, oldSize));
-        bytes.resize(static_cast<size_t>(body), 0);
+        bytes.assign(old.begin(), old.begin() + body);
         AppendBody(*this, bytes);
         if (oldSize > bodyEnd)
             bytes.insert(bytes.end(), old.begin() + bodyEnd, old.end());
     } catch (const std::bad_alloc&) {
-        return Fail(std::string(name) + ": the new file does not fit in memory; not saved");
+        return Fail(path + ": the new file does not fit in memory; not saved");
     }
 
     if (!ReplaceFileAtomically(path, bytes, error))
-        return Fail(std::string(name) + ": not saved, the file is unchanged: " + error);
+        return Fail(path + ": not saved, the file is unchanged: " + error);
     return 0;
 }
 
@@ -353,13 +359,11 @@ int World::CreateMap(const char* name)
 {
     std::string error;
     if (!CheckWritable(*this, error))
-        return Fail(std::string(name) + ": not created: " + error);
+        return Fail(HostPath(name) + ": not created: " + error);
 
     std::vector<uint8_t> bytes;
-    bytes.push_back(0);  // the header byte
-    Put32(bytes, static_cast<uint32_t>(BoardHeaderSize));
-    AppendBody(*this, bytes);
+    NewBoardFileBytes(*this, bytes);
     if (!CreateFileAtomically(HostPath(name), bytes, error))
-        return Fail(std::string(name) + ": not created: " + error);
+        return Fail(HostPath(name) + ": not created: " + error);
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "world.h"
 
 constexpr int64_t BoardHeaderSize = 5;     // header byte + body offset
@@ -37,10 +38,6 @@ struct BoardFile : MapRecord {
     int64_t BodyEnd() const { return BodyOffset + BoardBodySize(TileCount); }
 };
 
-// Reads a whole file into `bytes`; opened for reading only. On failure
-// `error` names the file and says why.
-bool ReadWholeFile(const char* name, std::vector<uint8_t>& bytes, std::string& error);
-
 // Decodes the board file held in `data`. Every length is checked before a
 // count from the file is trusted. On failure returns false with `error`
 // naming `fileName` and the fault with its numbers; `out` is then left as it
@@ -48,8 +45,21 @@ bool ReadWholeFile(const char* name, std::vector<uint8_t>& bytes, std::string& e
 bool ParseBoard(const uint8_t* data, size_t size, const std::string& fileName, BoardFile& out,
                 std::string& error);
 
+// Reads the board file stored as `name` by its layout: the header, then the
+// body at its offset; the gap before the body and whatever follows it are
+// never read. Refuses, as ParseBoard does, naming the file as opened.
+bool ReadBoardFile(const char* name, BoardFile& out, std::string& error);
+
+// A save copies the whole old file (its gap and what follows its body); it
+// refuses a file larger than this rather than hold it in memory.
+constexpr int64_t MaxSavedBoardBytes = int64_t(256) << 20;
+
 // Appends the body of a board file holding `map`: the cell records
 // (ty outer, tx inner), TileCount and its name slots written whole, all 128
 // bytes as held, AnimDelay, AnimLastFrame, ExtraFloat and all 128 bytes of
 // SkyName. `map.TileCount` must lie within 0..MaxTiles.
 void AppendBody(const MapRecord& map, std::vector<uint8_t>& out);
+
+// The whole of a new board file holding `map`: header byte 0, the body at
+// offset 5. `map.TileCount` must lie within 0..MaxTiles.
+void NewBoardFileBytes(const MapRecord& map, std::vector<uint8_t>& out);

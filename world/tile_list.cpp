@@ -3,7 +3,6 @@
 #include "tile_list.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -54,34 +53,6 @@ std::string Shown(const char* text, size_t size)
     }
     shown += size > Shortened ? "\"..." : "\"";
     return shown;
-}
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// Reads the list's bytes, at most `limit` of them.
-bool ReadListFile(const char* name, size_t limit, std::vector<char>& bytes, std::string& error)
-{
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(HostPath(name).c_str(), "rb"));
-    if (!file) {
-        error = std::string(name) + ": cannot open the tile list: " + std::strerror(errno);
-        return false;
-    }
-    bytes.clear();
-    char chunk[16384];
-    while (bytes.size() < limit) {
-        const size_t wanted = std::min(sizeof chunk, limit - bytes.size());
-        const size_t got = std::fread(chunk, 1, wanted, file.get());
-        bytes.insert(bytes.end(), chunk, chunk + got);
-        if (got < wanted)
-            break;
-    }
-    if (std::ferror(file.get())) {
-        error = std::string(name) + ": cannot read the tile list: " + std::strerror(errno);
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -202,19 +173,20 @@ bool ParseTileList(const char* text, size_t size, const std::string& listName,
 
 int World::NewMap(const char* list)
 {
-    std::vector<char> bytes;
+    std::vector<uint8_t> bytes;
     std::string error;
-    if (!ReadListFile(list, MaxListBytes + 1, bytes, error))
+    if (!ReadFileStart(list, MaxListBytes + 1, bytes, error))
         return Fail(error);
     const bool whole = bytes.size() <= MaxListBytes;
     if (!whole)
         bytes.resize(MaxListBytes);
     TileList parsed;
-    const bool ok = ParseTileList(bytes.data(), bytes.size(), list, parsed, error);
+    const std::string listName = HostPath(list);
+    const bool ok = ParseTileList(reinterpret_cast<const char*>(bytes.data()), bytes.size(), listName, parsed, error);
     // In an overlong file only a list whose last name ends well inside the
     // bytes read is known to be whole.
     if (!whole && (!ok || parsed.End >= bytes.size()))
-        return Fail(std::string(list) + ": the tile count and names do not end within the first " +
+        return Fail(listName + ": the tile count and names do not end within the first " +
                     std::to_string(MaxListBytes) + " bytes");
     if (!ok)
         return Fail(error);
@@ -223,17 +195,18 @@ int World::NewMap(const char* list)
     std::vector<BitmapPtr> tiles;
     tiles.reserve(parsed.Count);
     for (const std::string& name : parsed.Names) {
-        BitmapPtr image = LoadImage(name.c_str());
+        std::string reason;
+        BitmapPtr image = LoadImage(name.c_str(), reason);
         if (!image)
             image = MakeTilePlaceholder();
         if (!image)
-            return Fail(std::string(list) + ": cannot make a placeholder for the missing " + name);
+            return Fail(listName + ": cannot make a placeholder for the missing " + name);
         tiles.push_back(std::move(image));
     }
     // A blank sky of the placeholder's size, without its mark.
     BitmapPtr sky(create_bitmap(SkyPlaceholderWidth, SkyPlaceholderHeight));
     if (!sky)
-        return Fail(std::string(list) + ": cannot make the blank " + std::to_string(SkyPlaceholderWidth) +
+        return Fail(listName + ": cannot make the blank " + std::to_string(SkyPlaceholderWidth) +
                     " x " + std::to_string(SkyPlaceholderHeight) + " sky");
     clear_to_color(sky.get(), 0);
 

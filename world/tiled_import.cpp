@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "board_file.h"
+#include "files.h"
 #include "tiled_map.h"
 
 BoardLook ExportedLook(const MapCell& cell, int tileCount, const std::vector<int>& frames)
@@ -491,7 +492,7 @@ void Importer::Run()
 bool ImportTiledMap(const std::string& fileName, const std::string& imagesDir, TiledImport& out, std::string& error)
 {
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(fileName.c_str(), bytes, error))
+    if (!ReadWholeFile(fileName.c_str(), MaxTiledFileBytes, bytes, error))
         return false;
     TiledDocument doc;
     if (!ParseTiledMap(bytes.data(), bytes.size(), fileName, doc, error))

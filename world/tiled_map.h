@@ -12,6 +12,9 @@
 #include "image_file.h"
 #include "map_record.h"
 
+// A Tiled map or tileset file larger than this is refused unread.
+constexpr int64_t MaxTiledFileBytes = int64_t(64) << 20;
+
 // Bits 32, 31 and 30 of a gid: flipped horizontally, vertically and along
 // the diagonal; bit 29 only means something on hexagonal maps.
 constexpr uint32_t GidFlipH = 0x80000000u;

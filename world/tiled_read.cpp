@@ -8,7 +8,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "board_file.h"  // Required for: ReadWholeFile()
+#include "files.h"  // Required for: ReadWholeFile()
 #include "tiled_map.h"
 
 namespace {
@@ -482,7 +482,7 @@ TiledTileset ReadExternalTileset(const std::string& file)
 {
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!ReadWholeFile(file.c_str(), bytes, error))
+    if (!ReadWholeFile(file.c_str(), MaxTiledFileBytes, bytes, error))
         throw Refusal{error};
     TiledTileset set;
     set.Source = file;

@@ -21,7 +21,8 @@ int World::LoadTiledMap(const char* name)
         const auto it = made.find(file);
         if (it != made.end())
             return ImageToBitmap(*it->second);
-        return tile ? LoadImage(file) : LoadSkyImage(file);
+        std::string reason;  // the placeholder shows it; nothing more to say
+        return tile ? LoadImage(file, reason) : LoadSkyImage(file);
     };
     const MapRecord& map = *imported.Map;
     std::vector<BitmapPtr> tiles;

@@ -71,6 +71,7 @@ void World::ReplaceSky(const char* name, BitmapPtr image)
 
 BitmapPtr LoadSkyImage(const char* name)
 {
-    BitmapPtr sky = LoadImage(name);
+    std::string reason;
+    BitmapPtr sky = LoadImage(name, reason);
     return sky ? std::move(sky) : MakeSkyPlaceholder();
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "map_record.h"
 #include "tables.h"
 #include "view_geometry.h"
@@ -29,6 +30,8 @@ struct BitmapDeleter {
 };
 // A bitmap with exactly one owner, destroyed with it.
 using BitmapPtr = std::unique_ptr<BITMAP, BitmapDeleter>;
+
+struct BoardFile;
 
 class World : public MapRecord {
 public:
@@ -51,6 +54,8 @@ public:
     // import` would make it, with the composed tile images held in memory
     // only: nothing is written.
     int LoadTiledMap(const char* name);
+    // The same for a board file already decoded.
+    int LoadBoard(const BoardFile& board, const std::string& name);
     // Writes the map into the body of an existing board file, keeping its
     // header, the gap before the body and whatever lies after the new body.
     int SaveMap(const char* name);
@@ -103,12 +108,17 @@ private:
     std::unique_ptr<GroundRenderer> Ground;
 };
 
-// A file name as stored in a board file or tile list, mapped for opening on
-// this platform: a backslash separates directories.
-std::string HostPath(const char* name);
+// Loads an image file (see DecodeImageFile), converted to the current colour
+// depth as Allegro's loader converts it; null on failure, with `error` naming
+// the file and the reason.
+BitmapPtr LoadImage(const char* name, std::string& error);
 
-// Loads an image file, converted to the current colour depth; null on failure.
-BitmapPtr LoadImage(const char* name);
+// The bitmap as the bytes of a BMP file, as save_bmp writes them.
+bool EncodeBmp(BITMAP* image, std::vector<uint8_t>& bytes);
+// Writes the bitmap as the BMP file `path`, whole or not at all, never
+// through a link nor over anything but a regular file (WriteFileAtomically);
+// on failure `error` names the file and the system's reason.
+bool SaveBmpFile(const std::string& path, BITMAP* image, std::string& error);
 
 // The images that stand in for a tile or sky image that cannot be loaded: a
 // cleared bitmap marked with a red "X X".

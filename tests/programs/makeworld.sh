@@ -25,5 +25,5 @@ set +e
 "$BIN/makeworld" "$SCRATCH/no/such/dir" 2>"$SCRATCH/err"; status=$?
 set -e
 [ $status -eq 1 ] || fail "missing directory: status $status, expected 1"
-grep -q "^makeworld: cannot write $SCRATCH/no/such/dir/" "$SCRATCH/err" || fail "missing directory: said '$(cat "$SCRATCH/err")'"
+grep -q "^makeworld: $SCRATCH/no/such/dir/water.bmp: not written: cannot create a temporary file beside it: No such file or directory" "$SCRATCH/err" || fail "missing directory: said '$(cat "$SCRATCH/err")'"
 echo ok

@@ -10,7 +10,15 @@ set +e
 out=$(env -u DISPLAY "$BIN/groundview" 2>&1); status=$?
 set -e
 [ $status -eq 1 ] || fail "without DISPLAY: status $status, expected 1 ($out)"
-[[ $out == "groundview: cannot start Allegro: "* ]] || fail "without DISPLAY: said '$out'"
+[[ $out == "groundview: cannot start Allegro: "*"DISPLAY is not set"* ]] || fail "without DISPLAY: said '$out'"
+
+# A display named where no server answers.
+set +e
+out=$(DISPLAY=:97 "$BIN/groundview" 2>&1); status=$?
+set -e
+[ $status -eq 1 ] || fail "unreachable DISPLAY: status $status, expected 1 ($out)"
+[[ $out == "groundview: cannot start Allegro: "*"no display answers at DISPLAY=:97"* ]] ||
+  fail "unreachable DISPLAY: said '$out'"
 
 start_xvfb
 
@@ -33,7 +41,17 @@ set +e
 out=$("$BIN/groundview" --windowed 2>&1); status=$?
 set -e
 [ $status -eq 1 ] || fail "without board.bmp: status $status, expected 1"
-[ "$out" = "groundview: cannot load data/board.bmp" ] || fail "without board.bmp: said '$out'"
+[ "$out" = "groundview: cannot load the frame picture: data/board.bmp: cannot open: No such file or directory" ] ||
+  fail "without board.bmp: said '$out'"
+
+# A frame picture that is a FIFO is refused at once, not waited on.
+mkfifo data/board.bmp
+set +e
+out=$(timeout 20 "$BIN/groundview" --windowed 2>&1); status=$?
+set -e
+[ $status -eq 1 ] || fail "board.bmp a FIFO: status $status, expected 1"
+[ "$out" = "groundview: cannot load the frame picture: data/board.bmp: is a FIFO, not a regular file" ] ||
+  fail "board.bmp a FIFO: said '$out'"
 
 # Usage errors.
 set +e

@@ -65,12 +65,13 @@ long AnimationPeriod(const World& world)
 
 int FindPose(const char* screenName, const char* boardName, const char* mapName, int maxSteps)
 {
-    BitmapPtr screenShot = LoadImage(screenName);
-    BitmapPtr board = LoadImage(boardName);
+    std::string error;
+    BitmapPtr screenShot = LoadImage(screenName, error);
     if (!screenShot)
-        return Fail(std::string("cannot read ") + screenName);
+        return Fail(error);
+    BitmapPtr board = LoadImage(boardName, error);
     if (!board)
-        return Fail(std::string("cannot read ") + boardName);
+        return Fail(error);
     BITMAP* shot = screenShot.get();
     if (shot->w != 640 || shot->h != 480)
         return Fail(std::string(screenName) + " is " + std::to_string(shot->w) + "x" +
@@ -126,10 +127,13 @@ int FindPose(const char* screenName, const char* boardName, const char* mapName,
 
 int CompareView(const char* screenName, const char* imageName)
 {
-    BitmapPtr shot = LoadImage(screenName);
-    BitmapPtr image = LoadImage(imageName);
-    if (!shot || !image)
-        return Fail(std::string("cannot read ") + (shot ? imageName : screenName));
+    std::string error;
+    BitmapPtr shot = LoadImage(screenName, error);
+    if (!shot)
+        return Fail(error);
+    BitmapPtr image = LoadImage(imageName, error);
+    if (!image)
+        return Fail(error);
     BitmapPtr view;
     if (image->w == 640 && image->h == 480)
         view.reset(create_sub_bitmap(image.get(), ViewLeft, ViewTop, ViewWidth, ViewRows));

@@ -44,6 +44,38 @@ read -r x y angle ticks <<<"$pose"
   --ticks="$ticks" || fail "boardtool render failed"
 "$BIN/viewcheck" view Screen.bmp render.bmp || fail "the view differs from boardtool render at $pose"
 
+# A Screen.bmp that links to the map: F12 never writes through it; the
+# viewer says so once, however long F12 is held, and goes on.
+rm Screen.bmp
+ln -s data/test.brd Screen.bmp
+map=$(md5sum <data/test.brd)
+"$BIN/groundview" --windowed >"$SCRATCH/out" 2>"$SCRATCH/err" &
+pid=$!
+window=$(wait_for_window $pid 60) || fail "no viewer window: $(cat "$SCRATCH/err")"
+sleep 1
+focus_window "$window"
+hold_key F12 0.4; sleep 0.3
+quit_viewer $pid
+[ $STATUS -eq 0 ] || fail "with a linked Screen.bmp: status $STATUS: $(cat "$SCRATCH/err")"
+[ "$(md5sum <data/test.brd)" = "$map" ] || fail "F12 wrote through the link into the map"
+[ -L Screen.bmp ] || fail "the link Screen.bmp was replaced"
+[ "$(cat "$SCRATCH/err")" = "groundview: screenshot Screen.bmp: not written: is a symbolic link; nothing is written through it" ] ||
+  fail "with a linked Screen.bmp: said '$(cat "$SCRATCH/err")'"
+
+# A map that is a FIFO is refused at once.
+mv data/test.brd data/real.brd
+mkfifo data/test.brd
+set +e
+"$BIN/groundview" --windowed >"$SCRATCH/out" 2>"$SCRATCH/err" &
+pid=$!
+set -e
+wait_for_exit $pid 20
+[ $STATUS -eq 1 ] || fail "test.brd a FIFO: status $STATUS, expected 1"
+[ "$(cat "$SCRATCH/err")" = "groundview: data/test.brd: is a FIFO, not a regular file" ] ||
+  fail "test.brd a FIFO: said '$(cat "$SCRATCH/err")'"
+rm data/test.brd
+mv data/real.brd data/test.brd
+
 # A map that cannot be loaded stops the viewer before its loop, with the
 # loader's reason and status 1.
 rm data/test.brd

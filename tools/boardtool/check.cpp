@@ -88,7 +88,7 @@ static int RunCheck(const std::string& name)
         BITMAP* image = inspected.tiles[k].get();
         const std::string slot = TileSlot(k, board.TileNames[k]);
         if (!image) {
-            problems.push_back(slot + ": the image cannot be loaded");
+            problems.push_back(slot + ": the image cannot be loaded: " + inspected.tileErrors[k]);
             continue;
         }
         if (image->h < CellSize)
@@ -155,7 +155,7 @@ static int RunCheck(const std::string& name)
     BITMAP* sky = inspected.sky.get();
     const std::string skySlot = "sky (" + Printable(board.SkyName) + ")";
     if (!sky) {
-        problems.push_back(skySlot + ": the image cannot be loaded");
+        problems.push_back(skySlot + ": the image cannot be loaded: " + inspected.skyError);
     } else {
         if (sky->w < SkyWidth)
             problems.push_back(skySlot + ": " + std::to_string(sky->w) + " pixels wide, the sky needs " +

@@ -1,18 +1,15 @@
-// Writing boardtool's pictures: PNG through libloadpng, BMP through Allegro,
-// each into a temporary file that takes the target's name only when whole.
+// Writing boardtool's pictures: encoded in memory as PNG or BMP, then
+// written through the file layer, whole or not at all.
 #include "image_out.h"
-
-#include <sys/stat.h>  // Required for: umask(), fchmod()
-#include <unistd.h>    // Required for: close(), unlink()
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>  // Required for: mkstemp()
+#include <vector>
 
 #include "command.h"
-
-#include <loadpng.h>  // Required for: save_png(); needs allegro.h first
+#include "files.h"
+#include "image_file.h"
+#include "tiled_map.h"  // Required for: EncodePng()
 
 namespace {
 
@@ -45,25 +42,45 @@ int RefuseImageName(const std::string& path)
     return Refuse(path + ": the name must end in .png or .bmp, which chooses the format");
 }
 
-int WriteImage(const std::string& path, BITMAP* image)
+// The picture as the bytes of a PNG file: its pixels widened to 8 bits a
+// channel as Allegro widens them, fully opaque.
+static std::vector<uint8_t> EncodePngOf(BITMAP* image)
+{
+    Image pixels;
+    pixels.Width = image->w;
+    pixels.Height = image->h;
+    pixels.Rgba.reserve(size_t(image->w) * size_t(image->h) * 4);
+    for (int y = 0; y < image->h; y++) {
+        for (int x = 0; x < image->w; x++) {
+            const int colour = getpixel(image, x, y);
+            pixels.Rgba.insert(pixels.Rgba.end(), {uint8_t(getr(colour)), uint8_t(getg(colour)),
+                                                   uint8_t(getb(colour)), 255});
+        }
+    }
+    return EncodePng(pixels);
+}
+
+int WriteImage(const std::string& path, BITMAP* image, const std::string& board, const World& world)
 {
     const ImageFormat format = FormatOf(path);
     if (format == ImageFormat::Unknown)
         return RefuseImageName(path);
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0)
-        return Refuse("cannot write " + path + ": cannot create a file beside it");
-    // mkstemp makes the file private; a picture gets the usual permissions.
-    const mode_t mask = umask(0);
-    umask(mask);
-    const bool permitted = fchmod(fd, 0666 & ~mask) == 0;
-    close(fd);
-    const int saved = format == ImageFormat::Png ? save_png(temporary.c_str(), image, nullptr)
-                                                 : save_bmp(temporary.c_str(), image, nullptr);
-    if (!permitted || saved != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return Refuse("cannot write " + path);
-    }
+    std::vector<std::string> read = {HostPath(board.c_str()), HostPath(world.SkyName)};
+    for (int k = 0; k < world.TileCount; k++)
+        read.push_back(HostPath(world.TileNames[k]));
+    for (const std::string& input : read)
+        if (SameFile(path, input))
+            return Refuse(path + ": not written: it is " + input + ", which this command reads");
+
+    std::vector<uint8_t> bytes;
+    if (format == ImageFormat::Png)
+        bytes = EncodePngOf(image);
+    else if (!EncodeBmp(image, bytes))
+        bytes.clear();
+    if (bytes.empty())
+        return Refuse(path + ": not written: cannot encode the picture");
+    std::string error;
+    if (!WriteFileAtomically(path, bytes, error))
+        return Refuse(path + ": not written: " + error);
     return 0;
 }

@@ -6,11 +6,14 @@
 
 #include <string>
 
+#include "world.h"
+
 // Writes `image` to `path` as PNG (".png") or BMP (".bmp"), in either case of
-// letters, through a temporary file beside it. Returns 0, or prints why it
-// cannot and returns 1; any other extension is refused before anything is
-// written.
-int WriteImage(const std::string& path, BITMAP* image);
+// letters, whole or not at all, never over the board file `board` or an
+// image that `world` names, never through a link nor over anything but a
+// regular file. Returns 0, or prints why it cannot and returns 1; any other
+// extension is refused before anything is written.
+int WriteImage(const std::string& path, BITMAP* image, const std::string& board, const World& world);
 
 // True when `path` ends in an extension WriteImage knows.
 bool ImageExtensionKnown(const std::string& path);

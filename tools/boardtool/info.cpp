@@ -7,10 +7,10 @@
 #include "command.h"
 #include "inspect.h"
 
-static std::string ImageInfo(BITMAP* image, bool tile)
+static std::string ImageInfo(BITMAP* image, const std::string& error, bool tile)
 {
     if (!image)
-        return "cannot be loaded";
+        return "cannot be loaded: " + Printable(error.c_str());
     std::string text = std::to_string(image->w) + "x" + std::to_string(image->h) + " pixels";
     if (tile) {
         const int frames = WholeFrames(image);
@@ -35,10 +35,10 @@ static int RunInfo(const std::string& name)
                 static_cast<long long>(board.FileSize) - static_cast<long long>(board.BodyEnd()));
     std::printf("tiles: %d\n", board.TileCount);
     for (int k = 0; k < board.TileCount; k++)
-        std::printf("tile %d: %s: %s\n", k, Printable(board.TileNames[k]).c_str(), ImageInfo(inspected.tiles[k].get(), true).c_str());
+        std::printf("tile %d: %s: %s\n", k, Printable(board.TileNames[k]).c_str(), ImageInfo(inspected.tiles[k].get(), inspected.tileErrors[k], true).c_str());
     std::printf("global animation: delay %d, last frame %d\n", board.AnimDelay, board.AnimLastFrame);
     std::printf("extra float: %.9g\n", static_cast<double>(board.ExtraFloat));
-    std::printf("sky: %s: %s\n", Printable(board.SkyName).c_str(), ImageInfo(inspected.sky.get(), false).c_str());
+    std::printf("sky: %s: %s\n", Printable(board.SkyName).c_str(), ImageInfo(inspected.sky.get(), inspected.skyError, false).c_str());
 
     // Every loaded tile is listed, used or not; tile numbers beyond the tile
     // count only when some cell names them.

@@ -5,16 +5,18 @@
 
 bool InspectBoard(const std::string& name, InspectedBoard& out, std::string& error)
 {
-    std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(name.c_str(), bytes, error))
-        return false;
     out.board = std::make_unique<BoardFile>();
-    if (!ParseBoard(bytes.data(), bytes.size(), name, *out.board, error))
+    if (!ReadBoardFile(name.c_str(), *out.board, error))
         return false;
     out.tiles.clear();
-    for (int k = 0; k < out.board->TileCount; k++)
-        out.tiles.push_back(LoadImage(out.board->TileNames[k]));
-    out.sky = LoadImage(out.board->SkyName);
+    out.tileErrors.clear();
+    for (int k = 0; k < out.board->TileCount; k++) {
+        std::string reason;
+        out.tiles.push_back(LoadImage(out.board->TileNames[k], reason));
+        out.tileErrors.push_back(reason);
+    }
+    out.skyError.clear();
+    out.sky = LoadImage(out.board->SkyName, out.skyError);
     return true;
 }
 

@@ -12,8 +12,10 @@
 
 struct InspectedBoard {
     std::unique_ptr<BoardFile> board;
-    std::vector<BitmapPtr> tiles;  // null where the image cannot be loaded
-    BitmapPtr sky;                 // null when the image cannot be loaded
+    std::vector<BitmapPtr> tiles;         // null where the image cannot be loaded
+    std::vector<std::string> tileErrors;  // then why, naming the file
+    BitmapPtr sky;                        // null when the image cannot be loaded
+    std::string skyError;                 // then why, naming the file
 };
 
 // Reads and checks the board file `name` and loads its images. On failure

@@ -41,7 +41,7 @@ int DrawMap(const MapArguments& args)
     if (!picture)
         return Refuse("out of memory for a " + std::to_string(side) + " x " + std::to_string(side) + " picture");
     DrawMapView(world, picture.get(), args.scale);
-    return WriteImage(args.out, picture.get());
+    return WriteImage(args.out, picture.get(), args.board, world);
 }
 
 CommandRun Setup(CLI::App& app)

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "file_writer.h"
+#include "files.h"
 
 namespace fs = std::filesystem;
 
@@ -33,9 +33,7 @@ bool WriteOutputs(const std::vector<Output>& outputs, std::string& error)
             error = dir.string() + ": cannot create the directory: " + failure.message();
             return false;
         }
-        const bool ok = fs::exists(output.Path) ? ReplaceFileAtomically(output.Path, output.Bytes, error)
-                                                : CreateFileAtomically(output.Path, output.Bytes, error);
-        if (!ok) {
+        if (!WriteFileAtomically(output.Path, output.Bytes, error)) {
             error = output.Path + ": " + error;
             return false;
         }

@@ -26,14 +26,18 @@ bool PositionAccepted(float value)
     return std::isfinite(value) && std::fabs(value) <= GroundPositionLimit;
 }
 
+// The most animation ticks a render runs before drawing: 8.4 hours of the
+// viewer's time, far more than any animation cycle of a board file.
+constexpr int MaxTicks = 1000000;
+
 int Render(const RenderArguments& args)
 {
     if (args.heading < 0 || args.heading >= AngleSteps)
         return Refuse("--heading " + std::to_string(args.heading) + " is outside 0..2879");
     if (args.height < 0 || args.height >= HeightSteps)
         return Refuse("--height " + std::to_string(args.height) + " is outside 0..99");
-    if (args.ticks < 0)
-        return Refuse("--ticks " + std::to_string(args.ticks) + " is negative");
+    if (args.ticks < 0 || args.ticks > MaxTicks)
+        return Refuse("--ticks " + std::to_string(args.ticks) + " is outside 0.." + std::to_string(MaxTicks));
     if (!PositionAccepted(args.x) || !PositionAccepted(args.y))
         return Refuse("--x and --y must be numbers within -1073741824..1073741824");
     if (!ImageExtensionKnown(args.out))
@@ -51,7 +55,7 @@ int Render(const RenderArguments& args)
     if (!frame.View)
         return Refuse("out of memory for the back buffer");
     DrawView(world, frame.View.get(), args.x, args.y, args.height, args.heading);
-    return WriteImage(args.out, frame.View.get());
+    return WriteImage(args.out, frame.View.get(), args.board, world);
 }
 
 CommandRun Setup(CLI::App& app)
@@ -64,12 +68,15 @@ CommandRun Setup(CLI::App& app)
         "file as its name ends. Headings are in 1/8 degree steps: 0 looks along +x,\n"
         "720 along -y (the top of the map), 1440 along -x, 2160 along +y.");
     command->add_option("BOARD", args->board, "board file")->required();
-    command->add_option("OUT", args->out, "picture to write: NAME.png or NAME.bmp")->required();
-    command->add_option("--x", args->x, "viewer position, world x (default 480)");
-    command->add_option("--y", args->y, "viewer position, world y (default 480)");
+    command->add_option("OUT", args->out,
+                        "picture to write: NAME.png or NAME.bmp; only a regular file is replaced, never\n"
+                        "BOARD or an image it names, never through a symbolic link")
+        ->required();
+    command->add_option("--x", args->x, "viewer position, world x, -1073741824..1073741824 (default 480)");
+    command->add_option("--y", args->y, "viewer position, world y, -1073741824..1073741824 (default 480)");
     command->add_option("--heading", args->heading, "heading in 1/8 degree steps, 0..2879 (default 0)");
     command->add_option("--height", args->height, "height index, 0..99 (default 14)");
-    command->add_option("--ticks", args->ticks, "animation ticks before drawing (default 0)");
+    command->add_option("--ticks", args->ticks, "animation ticks before drawing, 0..1000000 (default 0)");
     AddGroundOptions(command, args->ground);
     return [args] { return Render(*args); };
 }

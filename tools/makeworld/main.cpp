@@ -8,7 +8,9 @@
 
 #include "makeworld.h"
 
-#include <loadpng.h>  // Required for: save_png(); needs allegro.h first
+#include <stb_image_write.h>  // Required for: stbi_write_png_to_func()
+
+#include "board_file.h"
 
 static const char Usage[] =
     "usage: makeworld DIR           write the default world into DIR (the viewer's data/)\n"
@@ -32,7 +34,12 @@ static int Fail(const std::string& message)
 
 static bool Save(BITMAP* image, const std::string& path)
 {
-    return save_bmp(path.c_str(), image, nullptr) == 0;
+    std::string error;
+    if (!SaveBmpFile(path, image, error)) {
+        Fail(error);
+        return false;
+    }
+    return true;
 }
 
 static void SetName(char (&slot)[NameSlotSize], const std::string& name)
@@ -49,14 +56,14 @@ static int WriteWorld(const std::string& dir)
         tiles.push_back(DrawTile(static_cast<TileKind>(kind)));
         const std::string path = dir + "/" + TileKinds[kind].file;
         if (!Save(tiles.back().get(), path))
-            return Fail("cannot write " + path);
+            return 1;
         SetName(world.TileNames[kind], std::string(NamePrefix) + TileKinds[kind].file);
     }
     world.TileCount = TileKindCount;
 
     BitmapPtr sky = DrawSky();
     if (!Save(sky.get(), dir + "/" + SkyFile))
-        return Fail("cannot write " + dir + "/" + SkyFile);
+        return 1;
     SetName(world.SkyName, std::string(NamePrefix) + SkyFile);
 
     world.AnimDelay = SeaDelay;
@@ -66,31 +73,52 @@ static int WriteWorld(const std::string& dir)
 
     BitmapPtr frame = DrawFrame(world, tiles, true);
     if (!Save(frame.get(), dir + "/board.bmp"))
-        return Fail("cannot write " + dir + "/board.bmp");
+        return 1;
     // The frame the viewer shows around any other map.
     BitmapPtr general = DrawFrame(world, tiles, false);
     if (!Save(general.get(), dir + "/frame.bmp"))
-        return Fail("cannot write " + dir + "/frame.bmp");
+        return 1;
 
-    // A board file is only ever created new: write it beside the old one,
-    // then put it in its place.
+    // The whole board file, written as the images are: whole or not at all.
     const std::string map = dir + "/test.brd";
-    const std::string fresh = map + ".new";
-    std::remove(fresh.c_str());
-    if (world.CreateMap(fresh.c_str()) != 0)
-        return Fail(world.LastError());
-    if (std::rename(fresh.c_str(), map.c_str()) != 0)
-        return Fail("cannot replace " + map);
+    std::vector<uint8_t> bytes;
+    NewBoardFileBytes(world, bytes);
+    std::string error;
+    if (!WriteFileAtomically(map, bytes, error))
+        return Fail(map + ": not written: " + error);
     return 0;
+}
+
+// Appends what stb_image_write hands over to a byte vector.
+static void AppendBytes(void* context, void* data, int size)
+{
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    static_cast<std::vector<uint8_t>*>(context)->insert(static_cast<std::vector<uint8_t>*>(context)->end(),
+                                                        bytes, bytes + size);
 }
 
 static int ConvertToPng(const char* in, const char* out)
 {
-    BitmapPtr image(load_bitmap(in, nullptr));
+    std::string error;
+    BitmapPtr image = LoadImage(in, error);
     if (!image)
-        return Fail(std::string("cannot read the image ") + in);
-    if (save_png(out, image.get(), nullptr) != 0)
-        return Fail(std::string("cannot write ") + out);
+        return Fail(error);
+    if (SameFile(HostPath(in), out))
+        return Fail(std::string(out) + ": not written: it is the image being converted");
+    // The colours as the viewer would show them, 8 bits a channel.
+    std::vector<uint8_t> rgb;
+    const int depth = bitmap_color_depth(image.get());
+    for (int y = 0; y < image->h; y++)
+        for (int x = 0; x < image->w; x++) {
+            const int c = getpixel(image.get(), x, y);
+            rgb.insert(rgb.end(), {static_cast<uint8_t>(getr_depth(depth, c)), static_cast<uint8_t>(getg_depth(depth, c)),
+                                   static_cast<uint8_t>(getb_depth(depth, c))});
+        }
+    std::vector<uint8_t> bytes;
+    if (!stbi_write_png_to_func(AppendBytes, &bytes, image->w, image->h, 3, rgb.data(), image->w * 3))
+        return Fail(std::string(out) + ": not written: cannot encode the PNG");
+    if (!WriteFileAtomically(out, bytes, error))
+        return Fail(std::string(out) + ": not written: " + error);
     return 0;
 }
 
