@@ -46,20 +46,42 @@ function findBoardtool() {
     throw new Error("groundview: boardtool not found: looked for " + looked.join(" and "));
 }
 
-// Runs `boardtool -C folder ...args`; returns what it printed on stderr (its
-// warnings) or throws an Error holding the tool's own message.
-function runBoardtool(folder, args) {
+// Runs boardtool with `args`; returns what it printed: {out, err} (on
+// stderr: its warnings). Throws an Error holding the tool's own message when
+// it fails.
+function runBoardtool(args) {
     const program = findBoardtool();
     const process = new Process();
-    const status = process.exec(program, ["-C", folder].concat(args), false);
+    const status = process.exec(program, args, false);
     const said = process.readStdErr().trim();
     if (status === 0)
-        return said;
+        return {out: process.readStdOut().trim(), err: said};
     if (said !== "")
         throw new Error(said);
     if (status < 0)
         throw new Error("groundview: " + program + " could not be run, or it crashed");
-    throw new Error("groundview: " + program + " " + args[0] + " failed with status " + status);
+    throw new Error("groundview: " + program + " " + args.join(" ") + " failed with status " + status);
+}
+
+function showWarnings(said) {
+    if (said !== "")
+        console.warn(said);
+}
+
+// The folder that the image names of `board` are relative to, where
+// boardtool runs for it: the one found when it was read, else as boardtool
+// finds it for an existing board (the folder above data/ for data\grass.bmp
+// in data/test.brd), else that of the board the map came from (Save As), else
+// the board's own folder.
+function imageFolder(board, source) {
+    if (imageFolders.has(board))
+        return imageFolders.get(board);
+    if (File.exists(board)) {
+        const found = runBoardtool(["image-folder", board]);
+        showWarnings(found.err);
+        return found.out;
+    }
+    return imageFolders.get(source) || FileInfo.path(board);
 }
 
 // A new empty folder of our own under the system's temporary folder.
@@ -88,48 +110,29 @@ function withTemporaryMap(board, use) {
     }
 }
 
-function showWarnings(said) {
-    if (said !== "")
-        console.warn(said);
-}
-
-// A board names its images relative to the folder the viewer runs in: the
-// board's own folder, or one above it (data\grass.bmp for data/test.brd).
-// The first of these from which boardtool finds every image is the one.
-function exportBoard(board, temporaryMap) {
-    let firstError = null;
-    for (let folder = FileInfo.path(board);; folder = FileInfo.path(folder)) {
-        try {
-            showWarnings(runBoardtool(folder, ["export", board, temporaryMap]));
-            return folder;
-        } catch (error) {
-            if (firstError === null)
-                firstError = error;
-        }
-        if (FileInfo.path(folder) === folder)
-            throw firstError;
-    }
-}
-
 tiled.registerMapFormat("groundview", {
     name: "groundview board file (*.brd)",
     extension: "brd",
 
     read: function(fileName) {
         const board = absolutePath(fileName);
+        imageFolders.delete(board);
+        const folder = imageFolder(board, board);
         return withTemporaryMap(board, function(temporaryMap) {
-            imageFolders.set(board, exportBoard(board, temporaryMap));
-            return tiled.mapFormat("tmx").read(temporaryMap);
+            showWarnings(runBoardtool(["-C", folder, "export", board, temporaryMap]).err);
+            const map = tiled.mapFormat("tmx").read(temporaryMap);
+            imageFolders.set(board, folder);
+            return map;
         });
     },
 
     write: function(map, fileName) {
         const board = absolutePath(fileName);
         try {
+            const folder = imageFolder(board, absolutePath(map.fileName));
             withTemporaryMap(board, function(temporaryMap) {
                 tiled.mapFormat("tmx").write(map, temporaryMap);
-                const folder = imageFolders.get(board) || FileInfo.path(board);
-                showWarnings(runBoardtool(folder, ["import", temporaryMap, board, "--force"]));
+                showWarnings(runBoardtool(["-C", folder, "import", temporaryMap, board, "--force"]).err);
             });
         } catch (error) {
             console.error(error.message);
