@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config liballegro4-dev libloadpng4-dev libcli11-dev libstb-dev)
 if [ "${1:-build}" = test ]; then
-  packages+=(libgtest-dev libbenchmark-dev xvfb xdotool x11-utils clang libclang-rt-14-dev valgrind)
+  packages+=(libgtest-dev libbenchmark-dev xvfb xdotool x11-utils clang libclang-rt-14-dev valgrind tiled)
 fi
 
 missing=()

@@ -132,7 +132,14 @@ tiled.registerMapFormat("groundview", {
             const folder = imageFolder(board, absolutePath(map.fileName));
             withTemporaryMap(board, function(temporaryMap) {
                 tiled.mapFormat("tmx").write(map, temporaryMap);
-                showWarnings(runBoardtool(["-C", folder, "import", temporaryMap, board, "--force"]).err);
+                // boardtool names the map it reads, which the user knows as
+                // the board being saved.
+                try {
+                    showWarnings(runBoardtool(["-C", folder, "import", temporaryMap, board, "--force"])
+                                     .err.split(temporaryMap).join(board));
+                } catch (error) {
+                    throw new Error(error.message.split(temporaryMap).join(board));
+                }
             });
         } catch (error) {
             console.error(error.message);
