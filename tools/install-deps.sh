@@ -4,7 +4,8 @@
 # what the tests need.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config liballegro4-dev libloadpng4-dev libcli11-dev libstb-dev)
+packages=(build-essential cmake pkg-config liballegro4-dev libloadpng4-dev libcli11-dev libstb-dev
+          libpugixml-dev nlohmann-json3-dev zlib1g-dev libzstd-dev libssl-dev)
 if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libbenchmark-dev xvfb xdotool x11-utils clang libclang-rt-14-dev valgrind tiled)
 fi

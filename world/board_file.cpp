@@ -275,22 +275,27 @@ int World::LoadMapFromMemory(const uint8_t* data, size_t size, const char* name)
     if (!sky)
         return Fail(std::string(name) + ": cannot make a bitmap for the sky placeholder");
 
-    // Commit. Each cell keeps its Frame: the animation goes on where it was.
+    Commit(*board, std::move(tiles), std::move(sky));
+    return 0;
+}
+
+void World::Commit(const MapRecord& map, std::vector<BitmapPtr> tiles, BitmapPtr sky)
+{
+    // Each cell keeps its Frame: the animation goes on where it was.
     for (int tx = 0; tx < MapSize; tx++) {
         for (int ty = 0; ty < MapSize; ty++) {
             const uint8_t frame = Cells[tx][ty].Frame;
-            Cells[tx][ty] = board->Cells[tx][ty];
+            Cells[tx][ty] = map.Cells[tx][ty];
             Cells[tx][ty].Frame = frame;
         }
     }
     Tiles = std::move(tiles);  // the replaced images are destroyed here
-    TileCount = board->TileCount;
-    std::memcpy(TileNames, board->TileNames, sizeof TileNames[0] * static_cast<size_t>(TileCount));
-    AnimDelay = board->AnimDelay;
-    AnimLastFrame = board->AnimLastFrame;
-    ExtraFloat = board->ExtraFloat;
-    ReplaceSky(board->SkyName, std::move(sky));
-    return 0;
+    TileCount = map.TileCount;
+    std::memcpy(TileNames, map.TileNames, sizeof TileNames[0] * static_cast<size_t>(TileCount));
+    AnimDelay = map.AnimDelay;
+    AnimLastFrame = map.AnimLastFrame;
+    ExtraFloat = map.ExtraFloat;
+    ReplaceSky(map.SkyName, std::move(sky));
 }
 
 int World::SaveMap(const char* name)

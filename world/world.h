@@ -44,6 +44,10 @@ public:
     // The same for a board file already read into memory; `name` is the
     // file's name for messages and nothing is read from it.
     int LoadMapFromMemory(const uint8_t* data, size_t size, const char* name);
+    // Fills the World from a Tiled map (.tmx, .tmj or .json) as `boardtool
+    // import` would make it, with the composed tile images held in memory
+    // only: nothing is written.
+    int LoadTiledMap(const char* name);
     // Writes the map into the body of an existing board file, keeping its
     // header, the gap before the body and whatever lies after the new body.
     int SaveMap(const char* name);
@@ -79,6 +83,8 @@ public:
     int32_t AnimTick;
 
 private:
+    // Takes the map and its images, keeping each cell's Frame.
+    void Commit(const MapRecord& map, std::vector<BitmapPtr> tiles, BitmapPtr sky);
     // Records a failure for LastError() and returns the failure status.
     int Fail(std::string message);
     // Takes `image` as the sky and copies `name` with its NUL into SkyName;

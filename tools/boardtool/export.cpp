@@ -1,0 +1,52 @@
+// boardtool export: a board file as a Tiled map that Tiled draws as the board
+// looks from above and that imports back to the same board.
+#include <cstdio>
+#include <memory>
+
+#include "command.h"
+#include "outputs.h"
+#include "tiled_map.h"
+
+namespace {
+
+struct ExportOptions {
+    std::string board;
+    std::string out;
+    bool force = false;
+};
+
+int RunExport(const ExportOptions& options)
+{
+    World world;
+    if (world.LoadMap(options.board.c_str()) != 0)
+        return Refuse(world.LastError());
+    TiledExport exported;
+    std::string error;
+    if (!ExportTiledMap(world, options.out, exported, error))
+        return Refuse(error);
+    std::vector<Output> outputs;
+    for (TiledExport::File& image : exported.Images)
+        outputs.push_back({image.Path, std::move(image.Bytes)});
+    outputs.push_back({options.out, std::vector<uint8_t>(exported.Text.begin(), exported.Text.end())});
+    if (!CheckOutputs(outputs, options.force, error) || !WriteOutputs(outputs, error))
+        return Refuse(error);
+    std::printf("%s: %d tile image%s, %zu PNG written beside it\n", options.out.c_str(), world.TileCount,
+                world.TileCount == 1 ? "" : "s", outputs.size() - 1);
+    return 0;
+}
+
+CommandRun SetupExport(CLI::App& app)
+{
+    auto options = std::make_shared<ExportOptions>();
+    CLI::App* command = app.add_subcommand(
+        "export", "Make the Tiled map OUT.tmx (or OUT.tmj for JSON) of BOARD. Tile images Tiled\n"
+                  "cannot show as the board does are written as PNG beside it.");
+    command->add_option("BOARD", options->board, "the board file")->required();
+    command->add_option("OUT.tmx", options->out, "the Tiled map to write")->required();
+    command->add_flag("--force", options->force, "replace existing files (atomically)");
+    return [options] { return RunExport(*options); };
+}
+
+}  // namespace
+
+static const bool registered = RegisterCommand(61, SetupExport);

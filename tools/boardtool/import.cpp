@@ -1,0 +1,63 @@
+// boardtool import: a board file made from a Tiled map, with the tile
+// images the map's appearances need written as PNG strips.
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "board_file.h"
+#include "command.h"
+#include "outputs.h"
+#include "tiled_map.h"
+
+namespace {
+
+struct ImportOptions {
+    std::string map;
+    std::string out;
+    std::string images;
+    bool force = false;
+};
+
+int RunImport(const ImportOptions& options)
+{
+    // By default the images go into a folder beside OUT named after it.
+    const std::string images = options.images.empty()
+                                   ? std::filesystem::path(options.out).replace_extension().generic_string()
+                                   : options.images;
+    TiledImport imported;
+    std::string error;
+    if (!ImportTiledMap(options.map, images, imported, error))
+        return Refuse(error + " (nothing was written)");
+    for (const std::string& warning : imported.Warnings)
+        std::fprintf(stderr, "boardtool: warning: %s\n", warning.c_str());
+
+    std::vector<Output> outputs;
+    for (const TiledImport::NewImage& image : imported.Images)
+        outputs.push_back({HostPath(image.Name.c_str()), EncodePng(image.Pixels)});
+    Output board{options.out, {0, uint8_t(BoardHeaderSize), 0, 0, 0}};  // header byte 0, body at offset 5
+    AppendBody(*imported.Map, board.Bytes);
+    outputs.push_back(std::move(board));
+    if (!CheckOutputs(outputs, options.force, error) || !WriteOutputs(outputs, error))
+        return Refuse(error);
+    std::printf("%s: %d tile image%s (%zu written), sky %s\n", options.out.c_str(), imported.Map->TileCount,
+                imported.Map->TileCount == 1 ? "" : "s", outputs.size() - 1, imported.Map->SkyName);
+    return 0;
+}
+
+CommandRun SetupImport(CLI::App& app)
+{
+    auto options = std::make_shared<ImportOptions>();
+    CLI::App* command = app.add_subcommand(
+        "import", "Make the board file OUT.brd from a Tiled map (.tmx, .tmj or .json). Each tile\n"
+                  "appearance becomes a PNG strip in --images DIR (default: beside OUT, named after\n"
+                  "it). Writes nothing if the map is refused or a file exists without --force.");
+    command->add_option("MAP", options->map, "the Tiled map")->required();
+    command->add_option("OUT.brd", options->out, "the board file to write")->required();
+    command->add_option("--images", options->images, "directory for the tile images")->option_text("DIR");
+    command->add_flag("--force", options->force, "replace existing files (atomically)");
+    return [options] { return RunImport(*options); };
+}
+
+}  // namespace
+
+static const bool registered = RegisterCommand(60, SetupImport);
