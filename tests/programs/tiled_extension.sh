@@ -56,7 +56,8 @@ grep -qx " groundview" "$SCRATCH/out" || fail "Tiled lists no groundview format:
 # The boards: the default world, and one with every field odd: a header byte,
 # a gap before the body and bytes after it, every cell's bytes from noise
 # (tiles beyond the tile count included), names with backslashes.
-cp -r "$SRC/data" "$SCRATCH/world"
+mkdir "$SCRATCH/world"
+cp -r "$SRC/data" "$SCRATCH/world/data"
 mkdir "$SCRATCH/world/maps"
 boards=("$SCRATCH/world/data/test.brd")
 odd=$SCRATCH/world/maps/odd.brd
@@ -92,6 +93,32 @@ for board in "${boards[@]}"; do
   [ $STATUS -eq 0 ] || fail "Tiled cannot save $board over itself: $(cat "$SCRATCH/err")"
   same_body "$SCRATCH/$name.original" "$board" "opened and saved by Tiled"
 done
+
+# In Tiled's window: File > Open the board given on the command line, Ctrl+S
+# saves it through the extension, which replaces the file.
+start_xvfb
+board=$SCRATCH/world/data/test.brd
+inode=$(stat -c %i "$board")
+env -u QT_QPA_PLATFORM tiled --new-instance "$board" >"$SCRATCH/gui.log" 2>&1 &
+TILED_PID=$!
+window=
+for _ in $(seq 300); do
+  window=$(xdotool search --name "^test.brd" 2>/dev/null | head -1 || true)
+  [ -n "$window" ] && break
+  kill -0 $TILED_PID 2>/dev/null || fail "Tiled ended before showing test.brd: $(cat "$SCRATCH/gui.log")"
+  sleep 0.1
+done
+[ -n "$window" ] || fail "Tiled showed no window for test.brd: $(cat "$SCRATCH/gui.log")"
+focus_window "$window"
+xdotool key ctrl+s
+for _ in $(seq 300); do
+  [ "$(stat -c %i "$board")" != "$inode" ] && break
+  sleep 0.1
+done
+kill $TILED_PID
+wait $TILED_PID 2>/dev/null || true
+[ "$(stat -c %i "$board")" != "$inode" ] || fail "Ctrl+S in Tiled did not save test.brd: $(cat "$SCRATCH/gui.log")"
+same_body "$SCRATCH/test.original" "$board" "opened and saved in Tiled's window"
 
 # Painting: a script opens the default world's board in Tiled, paints cell
 # (0, 0) with the tile of cell (9, 9), which shows a different tile, and
