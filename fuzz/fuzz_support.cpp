@@ -29,6 +29,8 @@ static void RemoveScratch()
         unlink((ScratchPath + "/" + FuzzImages[i]).c_str());
     // Files the targets write themselves.
     unlink((ScratchPath + "/fuzz.lst").c_str());
+    unlink((ScratchPath + "/fuzz.tmx").c_str());
+    unlink((ScratchPath + "/fuzz.tmj").c_str());
     rmdir(ScratchPath.c_str());
 }
 

@@ -52,3 +52,30 @@ write("tilelist", "name-too-long", b"1 " + b"n" * 128)
 rng = random.Random(9)
 for n in range(4):
     write("render", "random-%d" % n, bytes(rng.randrange(256) for _ in range(120 + 90 * n)))
+
+# Tiled maps: the first byte chooses the format (even: TMX, odd: JSON), the
+# rest is the map. a.bmp holds two 32 x 32 tiles, or eight of 16 x 16.
+import base64
+import zlib
+
+write("tiled", "csv-flips-animation", b"\0" + b"""<map orientation="orthogonal" width="4" height="2" tilewidth="16" tileheight="16">
+ <properties><property name="outside_delay" type="int" value="3"/><property name="sky" type="file" value="s.bmp"/></properties>
+ <tileset firstgid="1" name="a" tilewidth="16" tileheight="16"><image source="a.bmp"/>
+  <tile id="2"><animation><frame tileid="0" duration="100"/><frame tileid="5" duration="250"/></animation></tile></tileset>
+ <layer name="g" width="4" height="2"><data encoding="csv">1,2,3,4,2147483653,1073741830,536870919,3758096392</data></layer>
+ <group name="top"><layer name="t" width="4" height="2"><data encoding="csv">0,0,0,3,0,0,0,0</data></layer></group>
+ <objectgroup name="o"/>
+</map>""")
+gids = b"".join((1 + (i % 2)).to_bytes(4, "little") for i in range(9))
+write("tiled", "json-base64-zlib", b"\1" + ("""{"type": "map", "orientation": "orthogonal", "width": 3, "height": 3,
+ "tilewidth": 32, "tileheight": 32, "infinite": false, "backgroundcolor": "#336699",
+ "tilesets": [{"firstgid": 1, "name": "a", "tilewidth": 32, "tileheight": 32, "image": "a.bmp",
+  "imagewidth": 64, "imageheight": 32, "margin": 0, "spacing": 0, "tilecount": 2, "columns": 2}],
+ "layers": [{"type": "tilelayer", "name": "g", "width": 3, "height": 3, "visible": true,
+  "encoding": "base64", "compression": "zlib", "data": "%s"}]}""" % base64.b64encode(zlib.compress(gids)).decode()).encode())
+write("tiled", "infinite-chunks", b"\0" + b"""<map orientation="orthogonal" width="1" height="1" tilewidth="32" tileheight="32" infinite="1">
+ <tileset firstgid="1" name="a" tilewidth="32" tileheight="32"><image source="a.bmp"/></tileset>
+ <layer name="g" width="32" height="16"><data encoding="csv">
+  <chunk x="16" y="0" width="2" height="2">1,2,2,1</chunk><chunk x="48" y="48" width="2" height="1">2,0</chunk>
+ </data></layer>
+</map>""")

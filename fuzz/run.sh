@@ -10,7 +10,7 @@ seconds=$2
 shift 2
 src=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(board tilelist render)
+[ ${#targets[@]} -gt 0 ] || targets=(board tilelist render tiled)
 parallel=$(nproc)
 work=$build/fuzz-work
 mkdir -p "$work"

@@ -461,9 +461,10 @@ void Importer::Run()
         std::memcpy(map->SkyName, original->SkyName, NameSlotSize);
     const auto sky = doc.Properties.find(PropSky);
     std::string skyName;
-    if (sky != doc.Properties.end()) {
+    if (sky != doc.Properties.end() && !sky->second.Text.empty()) {
         const auto same = [](const std::string& a, const std::string& b) {
-            return fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal();
+            std::error_code ignored;
+            return fs::absolute(a, ignored).lexically_normal() == fs::absolute(b, ignored).lexically_normal();
         };
         if (!(original && same(sky->second.Text, HostPath(original->SkyName))))
             skyName = sky->second.Text;

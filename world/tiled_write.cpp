@@ -80,9 +80,15 @@ Image FromBitmap(BITMAP* bitmap)
     return image;
 }
 
+fs::path Absolute(const fs::path& path)
+{
+    std::error_code ignored;  // only an empty path fails: the working directory
+    return fs::absolute(path.empty() ? fs::path(".") : path, ignored).lexically_normal();
+}
+
 std::string Relative(const std::string& target, const fs::path& dir)
 {
-    return fs::absolute(target).lexically_normal().lexically_relative(fs::absolute(dir).lexically_normal()).generic_string();
+    return Absolute(target).lexically_relative(Absolute(dir)).generic_string();
 }
 
 struct Property {
