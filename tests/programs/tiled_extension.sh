@@ -128,8 +128,9 @@ done
 [ -n "$window" ] || fail "Tiled showed no window for test.brd: $(cat "$SCRATCH/gui.log")"
 focus_window "$window"
 xdotool key ctrl+s
+# The board is replaced before the extension removes its temporary map.
 for _ in $(seq 300); do
-  [ "$(stat -c %i "$board")" != "$inode" ] && break
+  [ "$(stat -c %i "$board")" != "$inode" ] && ! ls "$SCRATCH/tmp" | grep -q '^groundview-tiled-' && break
   sleep 0.1
 done
 kill $TILED_PID
