@@ -54,13 +54,21 @@ grep -q "exists and differs" "$SCRATCH/err" || fail "refusing to replace said: $
 "$BIN/boardtool" tiled-extension --install --force >/dev/null || fail "--install --force failed"
 cmp -s "$EXTENSION" "$SCRATCH/installed.js" || fail "--force did not put the extension back"
 
+# cmake --install puts a copy under the prefix naming the boardtool there.
+cmake --install "$BIN/.." --prefix "$SCRATCH/prefix" >/dev/null || fail "cmake --install failed"
+shared=$SCRATCH/prefix/share/groundview/tiled/groundview.js
+grep -qxF "const installedBoardtool = \"$SCRATCH/prefix/bin/boardtool\";" "$shared" ||
+  fail "the installed copy does not name $SCRATCH/prefix/bin/boardtool"
+diff <(grep -v '^const installedBoardtool = ' "$shared") <(grep -v '^const installedBoardtool = ' "$EXTENSION") >/dev/null ||
+  fail "the installed copy differs from the extension in more than the boardtool it names"
+
 # Tiled loads it (a script that does not load leaves Tiled silent).
 run_tiled --export-formats
 grep -qx " groundview" "$SCRATCH/out" || fail "Tiled lists no groundview format: $(cat "$SCRATCH/out" "$SCRATCH/err")"
 
-# The boards: the default world, and one with every field odd: a header byte,
-# a gap before the body and bytes after it, every cell's bytes from noise
-# (tiles beyond the tile count included), names with backslashes.
+# The boards: the default world; one with every field odd: a header byte, a
+# gap before the body and bytes after it, every cell's bytes from noise (tiles
+# beyond the tile count included), names with backslashes.
 mkdir "$SCRATCH/world"
 cp -r "$SRC/data" "$SCRATCH/world/data"
 mkdir "$SCRATCH/world/maps"
@@ -73,6 +81,12 @@ odd=$SCRATCH/world/maps/odd.brd
   printf 'after the body'
 } >"$odd"
 boards+=("$odd")
+# The default world's board where none of its images are: boardtool shows
+# placeholders, in PNG files beside the temporary map that are gone before
+# Tiled saves.
+mkdir "$SCRATCH/elsewhere"
+cp "$SRC/data/test.brd" "$SCRATCH/elsewhere/lone.brd"
+boards+=("$SCRATCH/elsewhere/lone.brd")
 "$BIN/boardtool" -C "$SCRATCH/world" check 'maps\odd.brd' >/dev/null 2>&1 && fail "the odd board has no odd cells"
 
 for board in "${boards[@]}"; do
