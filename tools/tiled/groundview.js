@@ -130,15 +130,18 @@ tiled.registerMapFormat("groundview", {
         const board = absolutePath(fileName);
         try {
             const folder = imageFolder(board, absolutePath(map.fileName));
+            // Named from the folder boardtool runs in, the board puts the
+            // names of new tile images there too (data/test/ for data/test.brd).
+            const named = FileInfo.relativePath(folder, board);
             withTemporaryMap(board, function(temporaryMap) {
                 tiled.mapFormat("tmx").write(map, temporaryMap);
                 // boardtool names the map it reads, which the user knows as
                 // the board being saved.
                 try {
-                    showWarnings(runBoardtool(["-C", folder, "import", temporaryMap, board, "--force"])
-                                     .err.split(temporaryMap).join(board));
+                    showWarnings(runBoardtool(["-C", folder, "import", temporaryMap, named, "--force"])
+                                     .err.split(temporaryMap).join(named));
                 } catch (error) {
-                    throw new Error(error.message.split(temporaryMap).join(board));
+                    throw new Error(error.message.split(temporaryMap).join(named));
                 }
             });
         } catch (error) {
