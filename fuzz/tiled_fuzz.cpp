@@ -5,6 +5,7 @@
 // and say which file; an accepted one must hold a board that draws.
 #include <cstdio>
 
+#include "frame.h"
 #include "fuzz_support.h"
 #include "tiled_map.h"
 
