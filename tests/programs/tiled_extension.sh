@@ -1,7 +1,7 @@
-# The Tiled extension against the real Tiled, run without a window: installed
-# by boardtool into a private settings folder, it lets Tiled open board files
-# and save them, and a board opened and saved by Tiled comes back with the same
-# body, byte for byte.
+# The Tiled extension against the real Tiled, mostly run without a window and
+# once in a window on a private Xvfb: installed by boardtool into a private
+# settings folder, it lets Tiled open board files and save them, and a board
+# opened and saved by Tiled comes back with the same body, byte for byte.
 source "$(dirname "$0")/common.bash"
 
 command -v tiled >/dev/null || { echo "skipped: tiled is not installed (tools/install-deps.sh test installs it)"; exit 77; }
