@@ -1,0 +1,152 @@
+// groundview board files (*.brd) open and save in Tiled like its own maps.
+// Opening runs `boardtool export` into a temporary TMX map and lets Tiled's
+// TMX reader read it; saving lets Tiled's TMX writer write a temporary map and
+// runs `boardtool import --force`, which replaces the board atomically. The
+// mapping between the two formats lives in boardtool alone: this file only
+// joins the two programs.
+//
+// Traps of Tiled 1.8's scripting, for whoever changes this file:
+// - An exception while this file loads (a syntax error included) is reported
+//   in Tiled's console only; run without a window, Tiled stays silent and the
+//   format is simply missing.
+// - Only an Error object thrown from read() or write() counts as a failure; a
+//   thrown string or a returned one is taken for "no map". Run without a
+//   window, Tiled prints a failed read's message but not a failed write's, so
+//   write() prints it itself.
+// - File.remove() removes a folder with everything in it.
+
+// The boardtool that copied this file here; `boardtool tiled-extension
+// --install` and `cmake --install` fill it in. Empty: look on PATH only.
+const installedBoardtool = "";
+
+// Each board read in this session, by its absolute name: the folder its image
+// names are relative to, which saving it again uses too.
+const imageFolders = new Map();
+
+function absolutePath(fileName) {
+    if (FileInfo.isAbsolutePath(fileName))
+        return FileInfo.cleanPath(fileName);
+    return FileInfo.cleanPath(FileInfo.joinPaths(FileInfo.canonicalPath("."), fileName));
+}
+
+function findBoardtool() {
+    const looked = [];
+    if (installedBoardtool !== "") {
+        if (File.exists(installedBoardtool))
+            return installedBoardtool;
+        looked.push(installedBoardtool);
+    }
+    const path = new Process().getEnv("PATH");
+    for (const folder of path.split(":")) {
+        const candidate = FileInfo.joinPaths(folder === "" ? "." : folder, "boardtool");
+        if (File.exists(candidate))
+            return candidate;
+    }
+    looked.push("boardtool on PATH (" + path + ")");
+    throw new Error("groundview: boardtool not found: looked for " + looked.join(" and "));
+}
+
+// Runs boardtool with `args`; returns what it printed: {out, err} (on
+// stderr: its warnings). Throws an Error holding the tool's own message when
+// it fails.
+function runBoardtool(args) {
+    const program = findBoardtool();
+    const process = new Process();
+    const status = process.exec(program, args, false);
+    const said = process.readStdErr().trim();
+    if (status === 0)
+        return {out: process.readStdOut().trim(), err: said};
+    if (said !== "")
+        throw new Error(said);
+    if (status < 0)
+        throw new Error("groundview: " + program + " could not be run, or it crashed");
+    throw new Error("groundview: " + program + " " + args.join(" ") + " failed with status " + status);
+}
+
+function showWarnings(said) {
+    if (said !== "")
+        console.warn(said);
+}
+
+// The folder that the image names of `board` are relative to, where
+// boardtool runs for it: the one found when it was read, else as boardtool
+// finds it for an existing board (the folder above data/ for data\grass.bmp
+// in data/test.brd), else that of the board the map came from (Save As), else
+// the board's own folder.
+function imageFolder(board, source) {
+    if (imageFolders.has(board))
+        return imageFolders.get(board);
+    if (File.exists(board)) {
+        const found = runBoardtool(["image-folder", board]);
+        showWarnings(found.err);
+        return found.out;
+    }
+    return imageFolders.get(source) || FileInfo.path(board);
+}
+
+// A new empty folder of our own under the system's temporary folder.
+function makeTemporaryFolder() {
+    const process = new Process();
+    const parent = process.getEnv("TMPDIR") || "/tmp";
+    for (;;) {
+        const folder = FileInfo.joinPaths(parent, "groundview-tiled-" + Date.now().toString(36) + "-" +
+                                                      Math.random().toString(36).slice(2));
+        if (File.exists(folder))
+            continue;
+        if (!File.makePath(folder))
+            throw new Error("groundview: cannot make the temporary folder " + folder);
+        return folder;
+    }
+}
+
+// Runs `use(temporaryMap)` with the name of a TMX map in a new temporary
+// folder, which is removed with whatever is in it afterwards.
+function withTemporaryMap(board, use) {
+    const folder = makeTemporaryFolder();
+    try {
+        return use(FileInfo.joinPaths(folder, FileInfo.completeBaseName(board) + ".tmx"));
+    } finally {
+        File.remove(folder);
+    }
+}
+
+tiled.registerMapFormat("groundview", {
+    name: "groundview board file (*.brd)",
+    extension: "brd",
+
+    read: function(fileName) {
+        const board = absolutePath(fileName);
+        imageFolders.delete(board);
+        const folder = imageFolder(board, board);
+        return withTemporaryMap(board, function(temporaryMap) {
+            showWarnings(runBoardtool(["-C", folder, "export", board, temporaryMap]).err);
+            const map = tiled.mapFormat("tmx").read(temporaryMap);
+            imageFolders.set(board, folder);
+            return map;
+        });
+    },
+
+    write: function(map, fileName) {
+        const board = absolutePath(fileName);
+        try {
+            const folder = imageFolder(board, absolutePath(map.fileName));
+            // Named from the folder boardtool runs in, the board puts the
+            // names of new tile images there too (data/test/ for data/test.brd).
+            const named = FileInfo.relativePath(folder, board);
+            withTemporaryMap(board, function(temporaryMap) {
+                tiled.mapFormat("tmx").write(map, temporaryMap);
+                // boardtool names the map it reads, which the user knows as
+                // the board being saved.
+                try {
+                    showWarnings(runBoardtool(["-C", folder, "import", temporaryMap, named, "--force"])
+                                     .err.split(temporaryMap).join(named));
+                } catch (error) {
+                    throw new Error(error.message.split(temporaryMap).join(named));
+                }
+            });
+        } catch (error) {
+            console.error(error.message);
+            throw error;
+        }
+    },
+});
