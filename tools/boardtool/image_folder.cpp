@@ -25,10 +25,9 @@ int ImagesFound(const fs::path& folder, const std::vector<const char*>& names)
 
 int RunImageFolder(const std::string& name)
 {
-    std::vector<uint8_t> bytes;
     std::string error;
     auto board = std::make_unique<BoardFile>();
-    if (!ReadWholeFile(name.c_str(), bytes, error) || !ParseBoard(bytes.data(), bytes.size(), name, *board, error))
+    if (!ReadBoardFile(name.c_str(), *board, error))
         return Refuse(error);
 
     std::vector<const char*> names;
