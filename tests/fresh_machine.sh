@@ -207,6 +207,7 @@ say "cloned $commit"
 
 mount -t proc proc "$ROOT/proc" 2>/dev/null || skip "cannot mount /proc in a chroot here (no mount permission)"
 mount --bind /dev "$ROOT/dev"
+mount --bind /dev/pts "$ROOT/dev/pts"
 
 in_root() {
   timeout -k 10 "$(remaining)" chroot "$ROOT" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
@@ -214,16 +215,19 @@ in_root() {
     bash -c "cd /groundview && $1" </dev/null
 }
 
+# Each line of output with the seconds since the check started.
+stamp() { while IFS= read -r line; do printf '[%4ds] %s\n' "$SECONDS" "$line"; done; }
+
 say "running ./run.sh --help in the root"
 start=$SECONDS
 set +e
-in_root './run.sh --help' >"$WORK/run.log" 2>&1
-status=$?
+in_root './run.sh --help' 2>&1 | stamp >"$WORK/run.log"
+status=${PIPESTATUS[0]}
 set -e
 cat "$WORK/run.log"
 say "./run.sh --help: status $status after $((SECONDS - start)) s"
 [ $status -eq 0 ] || fail "./run.sh --help exited with status $status on a fresh $suite"
-grep -q '^usage: groundview' "$WORK/run.log" || fail "./run.sh --help printed no usage"
+grep -q '^\[ *[0-9]*s\] usage: groundview' "$WORK/run.log" || fail "./run.sh --help printed no usage"
 for program in groundview boardtool makeworld; do
   [ -x "$ROOT/groundview/build/bin/$program" ] || fail "./run.sh built no build/bin/$program"
 done
@@ -258,7 +262,8 @@ if [ "${GROUNDVIEW_FRESH_FULL:-0}" = 1 ]; then
   start=$SECONDS
   in_root 'tools/install-deps.sh test &&
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGROUNDVIEW_TESTS=ON >/dev/null &&
-    cmake --build build -j"$(nproc)"' || fail "./test.sh's install step or build failed on a fresh $suite"
+    cmake --build build -j"$(nproc)"' 2>&1 | stamp
+  [ "${PIPESTATUS[0]}" -eq 0 ] || fail "./test.sh's install step or build failed on a fresh $suite"
   say "install step and build took $((SECONDS - start)) s"
 fi
 echo ok
