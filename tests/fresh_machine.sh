@@ -18,14 +18,14 @@
 # on with ./test.sh's install step and builds everything that ./test.sh's
 # first build builds, without running the tests (they need Xvfb).
 # GROUNDVIEW_FRESH_MIRROR and GROUNDVIEW_FRESH_SUITE override the mirror and
-# the suite; GROUNDVIEW_FRESH_LIMIT (seconds, default 1380) bounds the whole
-# check, so that it always cleans up before ctest's time-out.
+# the suite; GROUNDVIEW_FRESH_LIMIT (seconds, default 2400) bounds the whole
+# check. INT or TERM stop it at once, cleaned up.
 set -euo pipefail
 
 SRC=$(cd "${1:-$(dirname "$0")/..}" && pwd)
 CACHE=${GROUNDVIEW_FRESH_CACHE:-/var/cache/groundview/fresh-machine}
 WORK_BASE=${GROUNDVIEW_FRESH_WORK:-/var/tmp}
-DEADLINE=$((SECONDS + ${GROUNDVIEW_FRESH_LIMIT:-1380}))
+DEADLINE=$((SECONDS + ${GROUNDVIEW_FRESH_LIMIT:-2400}))
 
 say() { printf 'fresh_machine [%4ds]: %s\n' "$SECONDS" "$*"; }
 skip() { echo "skipped: $*"; exit 77; }
@@ -100,12 +100,35 @@ unmount_all() {
   for m in $(mounts_under "$dir"); do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true; done
 }
 
-# Ends what is still running inside the root (each process by its id).
-end_processes_in() {
-  local root=$1 p
+# Ends what is still running inside the root, each process by its id, and
+# waits up to 10 s for them to be gone.
+processes_in() {
+  local p
   for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && kill -9 "${p#/proc/}" 2>/dev/null || true
+    [ "$(readlink "$p/root" 2>/dev/null)" != "$1" ] || echo "${p#/proc/}"
   done
+}
+end_processes_in() {
+  local root=$1 pids
+  for _ in $(seq 20); do
+    pids=$(processes_in "$root")
+    [ -n "$pids" ] || return 0
+    kill -9 $pids 2>/dev/null || true
+    sleep 0.5
+  done
+}
+
+# Runs a long command in the background and waits for it: bash runs a trap
+# only between two commands, and a wait ends at once on a signal, so that
+# INT or TERM are handled (and the root cleaned up) straight away.
+CHILD=""
+long() {
+  local status=0
+  "$@" &
+  CHILD=$!
+  wait "$CHILD" || status=$?
+  CHILD=""
+  return $status
 }
 
 # The .debs apt fetched in the root go into the cache (hard links where they
@@ -134,6 +157,7 @@ remove_work() {
 cleanup() {
   local status=$?
   trap - EXIT INT TERM HUP
+  [ -z "$CHILD" ] || kill "$CHILD" 2>/dev/null || true
   if [ -n "$ROOT" ]; then
     end_processes_in "$ROOT"
     unmount_all "$ROOT"
@@ -174,7 +198,7 @@ if [ -s "$tarball" ] && [ -z "$(find "$tarball" -mtime +30)" ]; then
 else
   say "making the bare root: debootstrap --variant=minbase $suite"
   start=$SECONDS
-  timeout -k 10 "$(remaining)" debootstrap --variant=minbase --components="$components" \
+  long timeout -k 10 "$(remaining)" debootstrap --variant=minbase --components="$components" \
     --cache-dir="$CACHE/debootstrap-debs" "$suite" "$ROOT" "$mirror" >"$WORK/debootstrap.log" 2>&1 || {
     tail -n 30 "$WORK/debootstrap.log"
     fail "debootstrap failed (log above)"
@@ -216,14 +240,13 @@ in_root() {
 }
 
 # Each line of output with the seconds since the check started.
-stamp() { while IFS= read -r line; do printf '[%4ds] %s\n' "$SECONDS" "$line"; done; }
+stamp() { while IFS= read -r line || [ -n "$line" ]; do printf '[%4ds] %s\n' "$SECONDS" "$line"; done; }
 
 say "running ./run.sh --help in the root"
 start=$SECONDS
-set +e
-in_root './run.sh --help' 2>&1 | stamp >"$WORK/run.log"
-status=${PIPESTATUS[0]}
-set -e
+in_root_stamped() { in_root "$1" 2>&1 | stamp; }
+status=0
+long in_root_stamped './run.sh --help' >"$WORK/run.log" || status=$?
 cat "$WORK/run.log"
 say "./run.sh --help: status $status after $((SECONDS - start)) s"
 [ $status -eq 0 ] || fail "./run.sh --help exited with status $status on a fresh $suite"
@@ -260,10 +283,9 @@ in_root '
 if [ "${GROUNDVIEW_FRESH_FULL:-0}" = 1 ]; then
   say "GROUNDVIEW_FRESH_FULL: ./test.sh's install step and first build"
   start=$SECONDS
-  in_root 'tools/install-deps.sh test &&
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGROUNDVIEW_TESTS=ON >/dev/null &&
-    cmake --build build -j"$(nproc)"' 2>&1 | stamp
-  [ "${PIPESTATUS[0]}" -eq 0 ] || fail "./test.sh's install step or build failed on a fresh $suite"
+  long in_root_stamped 'tools/install-deps.sh test &&
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGROUNDVIEW_TESTS=ON -DGROUNDVIEW_BENCH=ON >/dev/null &&
+    cmake --build build -j"$(nproc)"' || fail "./test.sh's install step or build failed on a fresh $suite"
   say "install step and build took $((SECONDS - start)) s"
 fi
 echo ok
