@@ -231,7 +231,7 @@ say "cloned $commit"
 
 mount -t proc proc "$ROOT/proc" 2>/dev/null || skip "cannot mount /proc in a chroot here (no mount permission)"
 mount --bind /dev "$ROOT/dev"
-mount --bind /dev/pts "$ROOT/dev/pts"
+[ ! -d /dev/pts ] || mount --bind /dev/pts "$ROOT/dev/pts"
 
 in_root() {
   timeout -k 10 "$(remaining)" chroot "$ROOT" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
