@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The README's run command on a fresh machine: makes a minimal Debian root
 # (debootstrap --variant=minbase, from the mirror in this machine's apt
-# sources), clones the repository's committed HEAD into it and runs
+# sources), clones the repository's committed HEAD into it (or copies the
+# tree, where it is no git checkout) and runs
 # `./run.sh --help` there under chroot. Passes when that installs what the
 # build needs, builds groundview, boardtool and makeworld, and exits 0, and
 # every library that pkg-config names for the build comes from an installed
@@ -39,7 +40,6 @@ remaining() {
 [ "$(id -u)" -eq 0 ] || skip "needs root (debootstrap, mount and chroot)"
 command -v dpkg >/dev/null || skip "not a Debian or Ubuntu machine (no dpkg)"
 command -v debootstrap >/dev/null || fail "debootstrap is not installed (tools/install-deps.sh test installs it)"
-git -C "$SRC" rev-parse --git-dir >/dev/null 2>&1 || fail "$SRC is not a git checkout: nothing to clone"
 
 # The mirror and the components of the first apt source of this suite, from
 # deb822 .sources files or one-line .list files: "URI COMPONENT,COMPONENT".
@@ -221,13 +221,20 @@ printf '#!/bin/sh\nexit 101\n' >"$ROOT/usr/sbin/policy-rc.d"
 chmod +x "$ROOT/usr/sbin/policy-rc.d"
 echo force-unsafe-io >"$ROOT/etc/dpkg/dpkg.cfg.d/groundview-unsafe-io"
 
-# ---- The repository, as a newcomer clones it: the committed HEAD.
-commit=$(git -C "$SRC" rev-parse HEAD)
-git clone -q --no-hardlinks "$SRC" "$ROOT/groundview"
-git -C "$ROOT/groundview" checkout -q --detach "$commit"
-[ -z "$(git -C "$SRC" status --porcelain --untracked-files=no)" ] ||
-  say "note: $SRC has uncommitted changes; they are not part of this check"
-say "cloned $commit"
+# ---- The repository, as a newcomer clones it: the committed HEAD. A tree
+# that is no git checkout (an unpacked archive) is copied, less its builds.
+if command -v git >/dev/null && git -C "$SRC" rev-parse --git-dir >/dev/null 2>&1; then
+  commit=$(git -C "$SRC" rev-parse HEAD)
+  git clone -q --no-hardlinks "$SRC" "$ROOT/groundview"
+  git -C "$ROOT/groundview" checkout -q --detach "$commit"
+  [ -z "$(git -C "$SRC" status --porcelain --untracked-files=no)" ] ||
+    say "note: $SRC has uncommitted changes; they are not part of this check"
+  say "cloned $commit"
+else
+  mkdir "$ROOT/groundview"
+  tar -C "$SRC" --exclude=./.git --exclude='./build*' -cf - . | tar -C "$ROOT/groundview" -xf -
+  say "copied $SRC (no git checkout)"
+fi
 
 mount -t proc proc "$ROOT/proc" 2>/dev/null || skip "cannot mount /proc in a chroot here (no mount permission)"
 mount --bind /dev "$ROOT/dev"
