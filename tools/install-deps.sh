@@ -21,8 +21,8 @@ build_packages=(
 )
 
 # Testing: the unit tests and benchmarks, the viewer under Xvfb, valgrind,
-# clang with libFuzzer for the fuzz targets, and debootstrap for the
-# fresh-machine check (tests/programs/fresh_machine.sh).
+# clang with libFuzzer for the fuzz targets, and debootstrap and git for the
+# fresh-machine check (tests/fresh_machine.sh).
 test_packages=(
   libgtest-dev
   libbenchmark-dev
@@ -33,6 +33,7 @@ test_packages=(
   libclang-rt-14-dev
   valgrind
   debootstrap
+  git
 )
 
 case "${1:-build}" in
