@@ -1,14 +1,52 @@
 #!/usr/bin/env bash
 # Installs with apt-get whatever groundview needs that this Debian or Ubuntu
-# machine lacks. "build" is enough to build and run the viewer; "test" adds
-# what the tests need.
+# machine lacks. "build" is enough to build and run the viewer and the map
+# tools; "test" adds what the tests, benchmarks and fuzz targets need.
+#   tools/install-deps.sh [build|test]
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config liballegro4-dev libloadpng4-dev libcli11-dev libstb-dev
-          libpugixml-dev nlohmann-json3-dev zlib1g-dev libzstd-dev libssl-dev)
-if [ "${1:-build}" = test ]; then
-  packages+=(libgtest-dev libbenchmark-dev xvfb xdotool x11-utils clang libclang-rt-14-dev valgrind tiled)
-fi
+# One package a line, so that lists grow without conflicts.
+# Building: the compiler and build tools, then every library the build links.
+# libloadpng4-dev's link flags name -lpng and -lz, but the package does not
+# depend on their development packages, so they are listed here.
+build_packages=(
+  build-essential
+  cmake
+  pkg-config
+  liballegro4-dev
+  libloadpng4-dev
+  libpng-dev
+  zlib1g-dev
+  libcli11-dev
+  libstb-dev
+  libpugixml-dev
+  nlohmann-json3-dev
+  libzstd-dev
+  libssl-dev
+)
+
+# Testing: the unit tests and benchmarks, the viewer under Xvfb, valgrind,
+# clang with libFuzzer for the fuzz targets, Tiled for the tests against it,
+# and debootstrap and git for the fresh-machine check (tests/fresh_machine.sh).
+test_packages=(
+  libgtest-dev
+  libbenchmark-dev
+  xvfb
+  xdotool
+  x11-utils
+  clang
+  libclang-rt-14-dev
+  valgrind
+  tiled
+  debootstrap
+  git
+)
+
+case "${1:-build}" in
+  build) packages=("${build_packages[@]}") ;;
+  test) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
