@@ -1,5 +1,5 @@
-# A map of one's own in a directory without data/, opened with -C and MAP and
-# followed with --watch in a real window: each save, in place or by rename,
+# A map of one's own in a directory without data/, opened with -C and MAP
+# (a board file, then a Tiled map) and followed with --watch in a real window: each save, in place or by rename,
 # is on screen (checked through F12 against boardtool render) within 100 ms,
 # measured from just before the save to the viewer's own line saying when it
 # first showed the new map; a save that cannot be loaded keeps the last good
@@ -95,4 +95,19 @@ expect_view lava.brd "after the good save that followed"
 
 quit_viewer $pid
 [ $STATUS -eq 0 ] || fail "viewer ended with status $STATUS: $(cat "$SCRATCH/err")"
+
+# A Tiled map opens the same way, read in memory: the view is the board's
+# that it was exported from, and nothing is written beside it.
+(cd maps && "$BIN/boardtool" export lava.brd lava.tmx >/dev/null) || fail "boardtool export failed"
+before=$(ls maps | sort)
+"$BIN/groundview" --windowed -C maps lava.tmx >"$SCRATCH/out" 2>"$SCRATCH/err" &
+pid=$!
+window=$(wait_for_window $pid 60) || fail "no viewer window for lava.tmx: $(cat "$SCRATCH/err")"
+sleep 1
+focus_window "$window"
+expect_view lava.brd "the Tiled map exported from it"
+quit_viewer $pid
+[ $STATUS -eq 0 ] || fail "viewer of lava.tmx ended with status $STATUS: $(cat "$SCRATCH/err")"
+[ "$(ls maps | grep -v '^Screen.bmp$' | sort)" = "$(echo "$before" | grep -v '^Screen.bmp$')" ] ||
+  fail "opening lava.tmx wrote files: $(ls maps)"
 echo ok
