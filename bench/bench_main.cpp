@@ -12,10 +12,10 @@
 #include <thread>
 
 #include "bench_world.h"
-#include "frame.h"
-#include "ground.h"
-#include "ground_fast.h"
-#include "world.h"
+#include "render/frame.h"
+#include "render/ground.h"
+#include "render/fast/ground_fast.h"
+#include "core/world.h"
 
 namespace {
 
@@ -33,14 +33,13 @@ constexpr int64_t GroundPixels = int64_t{ViewWidth} * (ViewRows - Horizon - 2);
 void GroundAtLevel(benchmark::State& state, int level)
 {
     const OffscreenFrame frame = MakeOffscreenFrame();
-    const int previous = TheWorld->GroundLevelInUse();
-    TheWorld->SetGroundLevel(level);
+    GroundRenderer ground;
+    ground.SetLevel(level);
     int64_t i = 0;
     for (auto _ : state) {
-        TheWorld->DrawGround(frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
+        ground.Draw(*TheWorld, frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
         benchmark::ClobberMemory();
     }
-    TheWorld->SetGroundLevel(previous);
     state.SetItemsProcessed(state.iterations() * GroundPixels);
 }
 
@@ -49,12 +48,13 @@ void GroundAtLevel(benchmark::State& state, int level)
 void GroundApart(benchmark::State& state)
 {
     const OffscreenFrame frame = MakeOffscreenFrame();
+    GroundRenderer ground;
     int64_t i = 0;
     for (auto _ : state) {
         state.PauseTiming();
         std::this_thread::sleep_for(std::chrono::microseconds(300));
         state.ResumeTiming();
-        TheWorld->DrawGround(frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
+        ground.Draw(*TheWorld, frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * GroundPixels);
@@ -65,7 +65,7 @@ void DrawGroundPlain(benchmark::State& state)
     const OffscreenFrame frame = MakeOffscreenFrame();
     int64_t i = 0;
     for (auto _ : state) {
-        TheWorld->DrawGroundPlain(frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
+        TheWorld->DrawGround(frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++), Horizon);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * GroundPixels);
@@ -118,9 +118,10 @@ void WholeFrame(benchmark::State& state)
 {
     const OffscreenFrame frame = MakeOffscreenFrame();
     BitmapPtr target(create_bitmap(FrameWidth, FrameHeight));
+    GroundRenderer ground;
     int64_t i = 0;
     for (auto _ : state) {
-        DrawView(*TheWorld, frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++));
+        DrawView(*TheWorld, ground, frame.View.get(), StartX, StartY, ViewHeightIndex, Heading(i++));
         blit(frame.Backbuffer.get(), target.get(), 0, 0, 0, 0, FrameWidth, FrameHeight);
         benchmark::ClobberMemory();
     }
@@ -164,7 +165,7 @@ int main(int argc, char** argv)
     }
     TheWorld = &world;
     benchmark::AddCustomContext("board", description);
-    benchmark::AddCustomContext("ground level in use", GroundLevelName(world.GroundLevelInUse()));
+    benchmark::AddCustomContext("ground level in use", GroundLevelName(GroundBestLevel()));
 
     benchmark::RegisterBenchmark("DrawGroundPlain", DrawGroundPlain);
     for (int level = GroundSse2; level < GroundLevels; ++level)

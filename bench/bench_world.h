@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "world.h"
+#include "core/world.h"
 
 // A board file to benchmark with: data/test.brd of the source tree when it
 // exists (the working directory then moves to data/.., where its image names

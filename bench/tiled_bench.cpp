@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "board_file.h"
-#include "tiled_map.h"
+#include "board/board_file.h"
+#include "core/world.h"
+#include "tiled/tiled_map.h"
 
 namespace {
 

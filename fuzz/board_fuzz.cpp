@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "board_file.h"
-#include "frame.h"
+#include "board/board_file.h"
+#include "render/frame.h"
 #include "fuzz_support.h"
 
 namespace {

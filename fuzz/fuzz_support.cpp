@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frame.h"
+#include "render/frame.h"
 
 void Require(bool condition, const std::string& what)
 {
@@ -152,7 +152,7 @@ void RequireOnlyViewWritten(const CheckedFrame& frame, bool lastRowKept, const c
     }
 }
 
-void DrawAndCompare(World& world, float x, float y, int height, int angle, int horizon)
+void DrawAndCompare(const World& world, float x, float y, int height, int angle, int horizon)
 {
     static const CheckedFrame plain = MakeCheckedFrame();
     static const CheckedFrame fast = MakeCheckedFrame();
@@ -161,15 +161,16 @@ void DrawAndCompare(World& world, float x, float y, int height, int angle, int h
     FillCanary(plain);
     world.DrawSky(plain.View.get(), x, y, height, angle, horizon);
     RequireOnlyViewWritten(plain, lastRowKept, "DrawSky");
-    world.DrawGroundPlain(plain.View.get(), x, y, height, angle, horizon);
-    RequireOnlyViewWritten(plain, lastRowKept, "DrawGroundPlain");
+    world.DrawGround(plain.View.get(), x, y, height, angle, horizon);
+    RequireOnlyViewWritten(plain, lastRowKept, "DrawGround");
 
     FillCanary(fast);
     world.DrawSky(fast.View.get(), x, y, height, angle, horizon);
-    world.DrawGround(fast.View.get(), x, y, height, angle, horizon);
+    GroundRenderer ground;
+    ground.Draw(world, fast.View.get(), x, y, height, angle, horizon);
     for (int row = 0; row < FrameHeight; row++)
         Require(std::memcmp(plain.Backbuffer->line[row], fast.Backbuffer->line[row], 2 * FrameWidth) == 0,
-                "DrawGround and DrawGroundPlain differ in back buffer row " + std::to_string(row) + " (x " +
+                "the fast renderer and DrawGround differ in back buffer row " + std::to_string(row) + " (x " +
                     std::to_string(x) + ", y " + std::to_string(y) + ", height " + std::to_string(height) +
                     ", angle " + std::to_string(angle) + ", horizon " + std::to_string(horizon) + ")");
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "world.h"
+#include "core/world.h"
 
 // Stops the run as a finding (libFuzzer saves the input) when `condition`
 // does not hold.
@@ -58,4 +58,4 @@ void RequireOnlyViewWritten(const CheckedFrame& frame, bool lastRowKept, const c
 // Draws sky and ground with both ground renderers into two checked frames and
 // requires that nothing outside the view changed and that both renderers
 // drew the same pixels.
-void DrawAndCompare(World& world, float x, float y, int height, int angle, int horizon);
+void DrawAndCompare(const World& world, float x, float y, int height, int angle, int horizon);

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "image_file.h"
+#include "image/image_file.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Image image;
     image.Width = -7;  // a mark that a refusal must leave
     std::string error;
-    if (!DecodeImage(data, size, "fuzz.img", image, error)) {
+    if (!DecodeImage(data, size, "fuzz.img", AllegroReaders(), image, error)) {
         Require(image.Width == -7 && image.Rgba.empty(), "a refused image changed the result");
         Require(error.rfind("fuzz.img: ", 0) == 0, "a refusal does not name the file: " + error);
         return 0;

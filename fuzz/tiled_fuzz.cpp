@@ -1,13 +1,14 @@
 // The Tiled map readers (TMX and JSON) on arbitrary bytes, through the
-// path the viewer takes: World::LoadTiledMap, which reads the map, its
+// path the viewer takes: LoadTiledMap, which reads the map, its
 // tilesets and images and composes the tile strips in memory. The first
 // byte chooses the format. A refused map must leave the World untouched
 // and say which file; an accepted one must hold a board that draws.
 #include <cstdio>
 
-#include "frame.h"
+#include "render/frame.h"
 #include "fuzz_support.h"
-#include "tiled_map.h"
+#include "tiled/tiled_map.h"
+#include "tiled/tiled_world.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -28,12 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     World world;
     MarkWorld(world);
     const WorldCopy before(world);
-    if (world.LoadTiledMap(name) != 0) {
+    std::string error;
+    if (!LoadTiledMap(world, name, error)) {
         Require(before.Same(world), "a refused map changed the World");
-        Require(world.LastError().rfind(std::string(name) + ": ", 0) == 0 ||
-                    world.LastError().find(".ts") != std::string::npos ||
-                    world.LastError().find(".bmp") != std::string::npos,
-                "the message names no file: " + world.LastError());
+        Require(error.rfind(std::string(name) + ": ", 0) == 0 || error.find(".ts") != std::string::npos ||
+                    error.find(".bmp") != std::string::npos,
+                "the message names no file: " + error);
         return 0;
     }
     Require(world.TileCount >= 1 && world.TileCount <= MaxTiles, "tile count " + std::to_string(world.TileCount));

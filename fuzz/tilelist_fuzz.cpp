@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "tile_list.h"
+#include "board/tile_list.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // tick, so holding a key repeats its action 33 times a second.
 #include "control.h"
 
-#include "tables.h"  // Required for: SinTable, CosTable, WrapAngle
+#include "core/tables.h"  // Required for: SinTable, CosTable, WrapAngle
 
 void StepViewer(ViewerState& viewer, const TickKeys& keys)
 {

@@ -3,7 +3,7 @@
 // beyond the map back to the other side.
 #pragma once
 
-#include "view_geometry.h"  // Required for: StartX, StartY, StartAngle
+#include "core/view_geometry.h"  // Required for: StartX, StartY, StartAngle
 
 constexpr int TurnStep = 18;              // angle steps per tick: 2.25 degrees
 constexpr float ForwardStep = 7.0f;       // world units per tick

@@ -6,12 +6,13 @@
 #include <string>
 
 #include "control.h"
-#include "frame.h"
-#include "map_view.h"
+#include "core/world.h"
 #include "map_watch.h"
 #include "open_map.h"
+#include "render/fast/ground_fast.h"
+#include "render/frame.h"
+#include "render/map_view.h"
 #include "shell.h"
-#include "world.h"
 
 // Frames and ticks of one run, for --stats.
 struct RunCounts {
@@ -29,11 +30,11 @@ static void PrintStats(const RunCounts& counts, double seconds)
 }
 
 // The map from above in the frame picture's box, when the frame has one.
-static void DrawMapBox(const World& world)
+static void DrawMapBox(const Viewer& viewer, const World& world)
 {
-    if (!Options.files.mapInFrame)
+    if (!viewer.Options.files.mapInFrame)
         return;
-    BitmapPtr box(create_sub_bitmap(Backbuffer.get(), MapBoxLeft, MapBoxTop, MapBoxSide, MapBoxSide));
+    BitmapPtr box(create_sub_bitmap(viewer.Backbuffer.get(), MapBoxLeft, MapBoxTop, MapBoxSide, MapBoxSide));
     if (box)
         DrawMapView(world, box.get(), MapBoxScale);
 }
@@ -95,27 +96,31 @@ static double WallClock()
     return now.tv_sec + now.tv_nsec / 1e9;
 }
 
-int GameLoop(std::string& failure)
+int GameLoop(Viewer& shell, std::string& failure)
 {
+    const ShellOptions& options = shell.Options;
+    BITMAP* backbuffer = shell.Backbuffer.get();
     // Declared first, so it is destroyed last: after the view, on every way out.
     auto world = std::make_unique<World>();
+    // The fast ground renderer and what it keeps from frame to frame.
+    GroundRenderer ground;
     ViewerState viewer;
     int done = 0;
     // The view shares its pixels with the back buffer.
-    BitmapPtr view = MakeView(Backbuffer.get());
+    BitmapPtr view = MakeView(backbuffer);
     if (!view) {
         failure = "out of memory for the view";
         return 1;
     }
     // The frame picture goes in once; from now on only the view is redrawn.
-    blit(Board.get(), Backbuffer.get(), 0, 0, 0, 0, FrameWidth, FrameHeight);
+    blit(shell.Board.get(), backbuffer, 0, 0, 0, 0, FrameWidth, FrameHeight);
 
-    const std::string& map = Options.files.map;
+    const std::string& map = options.files.map;
     if (!OpenMap(*world, map, failure))
         return 1;
-    DrawMapBox(*world);
+    DrawMapBox(shell, *world);
     std::unique_ptr<Reloader> reloader;
-    if (Options.watch)
+    if (options.watch)
         reloader = std::make_unique<Reloader>(map, *world);
 
     RunCounts counts;
@@ -130,7 +135,7 @@ int GameLoop(std::string& failure)
             StepViewer(viewer, TickKeys{key[KEY_RIGHT] != 0, key[KEY_LEFT] != 0, key[KEY_UP] != 0});
             if (key[KEY_F12]) {
                 std::string error;
-                const bool saved = SaveBmpFile(Options.files.screenshot, Backbuffer.get(), error);
+                const bool saved = WritePicture(options.files.screenshot, backbuffer, PictureFormat::Bmp, error);
                 if (!saved && !screenshotFailing)
                     std::fprintf(stderr, "groundview: screenshot %s\n", error.c_str());
                 screenshotFailing = !saved;
@@ -147,10 +152,10 @@ int GameLoop(std::string& failure)
             nextLook = std::chrono::steady_clock::now() + WatchInterval;
         }
         if (reloaded)
-            DrawMapBox(*world);
+            DrawMapBox(shell, *world);
 
-        DrawView(*world, view.get(), viewer.x, viewer.y, ViewHeightIndex, viewer.angle);
-        blit(Backbuffer.get(), screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        DrawView(*world, ground, view.get(), viewer.x, viewer.y, ViewHeightIndex, viewer.angle);
+        blit(backbuffer, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
         counts.frames++;
         if (reloaded) {
             std::printf("reloaded %s, shown at %.6f\n", map.c_str(), WallClock());
@@ -164,7 +169,7 @@ int GameLoop(std::string& failure)
     }
     const std::chrono::duration<double> run = std::chrono::steady_clock::now() - start;
 
-    if (Options.stats)
+    if (options.stats)
         PrintStats(counts, run.count());
     return 0;
 }

@@ -44,6 +44,8 @@ static void PrintUsage(FILE* out)
 
 int main(int argc, char* argv[])
 {
+    Viewer viewer;
+    ShellOptions& options = viewer.Options;
     std::string directory;
     std::string map;
     for (int i = 1; i < argc; i++) {
@@ -51,11 +53,11 @@ int main(int argc, char* argv[])
             PrintUsage(stdout);
             return 0;
         } else if (std::strcmp(argv[i], "--windowed") == 0) {
-            Options.windowedFirst = true;
+            options.windowedFirst = true;
         } else if (std::strcmp(argv[i], "--stats") == 0) {
-            Options.stats = true;
+            options.stats = true;
         } else if (std::strcmp(argv[i], "--watch") == 0) {
-            Options.watch = true;
+            options.watch = true;
         } else if (std::strcmp(argv[i], "-C") == 0 && i + 1 < argc) {
             directory = argv[++i];
         } else if (argv[i][0] != '-' && map.empty()) {
@@ -66,7 +68,7 @@ int main(int argc, char* argv[])
             return 2;
         }
     }
-    if (Options.watch && map.empty()) {
+    if (options.watch && map.empty()) {
         std::fprintf(stderr, "groundview: --watch needs a MAP to watch\n\n");
         PrintUsage(stderr);
         return 2;
@@ -76,13 +78,13 @@ int main(int argc, char* argv[])
         return 1;
     }
     std::string failure;
-    if (!PlanRun(map, Options.files, failure)) {
+    if (!PlanRun(map, options.files, failure)) {
         std::fprintf(stderr, "groundview: %s\n", failure.c_str());
         return 1;
     }
 
-    const int status = Init(failure) ? GameLoop(failure) : 1;
-    ShutDown();
+    const int status = Init(viewer, failure) ? GameLoop(viewer, failure) : 1;
+    ShutDown(viewer);
     if (status != 0) {
         // Out of the graphics mode first, so that the message can be seen.
         allegro_exit();

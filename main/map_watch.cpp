@@ -6,6 +6,8 @@
 
 #include <utility>
 
+#include "files/files.h"  // Required for: HostPath()
+
 static bool SameTime(const timespec& a, const timespec& b)
 {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "world.h"
+#include "core/world.h"
 
 // What stat() says of a file that changes with every save.
 struct FileStamp {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "tiled/tiled_world.h"
+
 bool IsTiledMapName(const std::string& name)
 {
     const size_t dot = name.find_last_of("./\\");
@@ -18,8 +20,9 @@ bool IsTiledMapName(const std::string& name)
 
 bool OpenMap(World& world, const std::string& name, std::string& error)
 {
-    const int status = IsTiledMapName(name) ? world.LoadTiledMap(name.c_str()) : world.LoadMap(name.c_str());
-    if (status != 0) {
+    if (IsTiledMapName(name))
+        return LoadTiledMap(world, name.c_str(), error);
+    if (world.LoadMap(name.c_str()) != 0) {
         error = world.LastError();
         return false;
     }

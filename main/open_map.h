@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "world.h"
+#include "core/world.h"
 
 // True when `name` ends in .tmx, .tmj or .json (in either case of letters).
 bool IsTiledMapName(const std::string& name);

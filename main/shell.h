@@ -1,26 +1,22 @@
-// The application shell: start-up, the main loop and shutdown, and the
-// process-wide state they share.
+// The application shell: start-up, the main loop and shutdown, and the one
+// object they share, built in main() and handed to each.
 #pragma once
-
-#include <allegro.h>
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "core/bitmap.h"  // Required for: BitmapPtr
 #include "places.h"
-#include "world.h"  // Required for: BitmapPtr
 
-constexpr int TicksPerSecond = 33;
-
-// The full-screen bitmap every frame is composed in before it goes to the screen.
-extern BitmapPtr Backbuffer;
-// The frame picture painted around and behind the view.
-extern BitmapPtr Board;
 // Logic ticks raised by the timer and not yet consumed by the main loop. The
 // timer thread's increment and the loop's decrement are each one atomic
-// read-modify-write, so no tick is lost or invented.
+// read-modify-write, so no tick is lost or invented. The timer callback has
+// no argument to carry it, so it is the shell's one global.
 extern std::atomic<int32_t> gcounter;
+
+// The timer callback: one logic tick.
+void gtimer();
 
 // What the command line asked for, and the files of the run (places.h).
 struct ShellOptions {
@@ -29,16 +25,22 @@ struct ShellOptions {
     bool watch = false;          // show the map anew whenever it is saved
     RunFiles files;
 };
-extern ShellOptions Options;
 
-// The timer callback: one logic tick.
-void gtimer();
+// The viewer: its options and what start-up makes for the loop.
+struct Viewer {
+    ShellOptions Options;
+    // The full-screen bitmap every frame is composed in before it goes to the screen.
+    BitmapPtr Backbuffer;
+    // The frame picture painted around and behind the view.
+    BitmapPtr Board;
+};
+
 // Brings up Allegro, the screen, the bitmaps, the timer and the tables;
 // returns false with the reason in `failure` when any of them cannot be had.
-bool Init(std::string& failure);
+bool Init(Viewer& viewer, std::string& failure);
 // Runs the viewer until Esc and returns the exit status: 0 after Esc, 1 when
 // the map cannot be loaded at start or the view cannot be made, with the
 // reason in `failure`.
-int GameLoop(std::string& failure);
+int GameLoop(Viewer& viewer, std::string& failure);
 // Destroys what Init created, also after a failed Init.
-void ShutDown();
+void ShutDown(Viewer& viewer);

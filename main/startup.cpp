@@ -3,14 +3,10 @@
 #include <cstdlib>  // Required for: getenv()
 #include <string>
 
+#include "core/tables.h"
+#include "core/ticks.h"
+#include "core/view_geometry.h"
 #include "shell.h"
-#include "world.h"
-
-#include <loadpng.h>  // Required for: register_png_file_type(); needs allegro.h first
-
-BitmapPtr Backbuffer;
-BitmapPtr Board;
-ShellOptions Options;
 
 // Tries 640 x 480 at 16, then 15 bits per pixel, for one kind of mode.
 static bool TrySetMode(int card)
@@ -22,7 +18,7 @@ static bool TrySetMode(int card)
     return set_gfx_mode(card, FrameWidth, FrameHeight, 0, 0) >= 0;
 }
 
-bool Init(std::string& failure)
+bool Init(Viewer& viewer, std::string& failure)
 {
     if (allegro_init() != 0) {
         // Without a display Allegro fails before it can say why.
@@ -34,30 +30,29 @@ bool Init(std::string& failure)
         failure = "cannot start Allegro: " + reason;
         return false;
     }
-    register_png_file_type();
 
     // Full screen first, as the viewer is meant to be seen; a desktop that
     // refuses the mode switch still gets a window.
-    const int first = Options.windowedFirst ? GFX_AUTODETECT_WINDOWED : GFX_AUTODETECT_FULLSCREEN;
-    const int second = Options.windowedFirst ? GFX_AUTODETECT_FULLSCREEN : GFX_AUTODETECT_WINDOWED;
+    const int first = viewer.Options.windowedFirst ? GFX_AUTODETECT_WINDOWED : GFX_AUTODETECT_FULLSCREEN;
+    const int second = viewer.Options.windowedFirst ? GFX_AUTODETECT_FULLSCREEN : GFX_AUTODETECT_WINDOWED;
     if (!TrySetMode(first) && !TrySetMode(second)) {
         failure = std::string("cannot set a 640x480 graphics mode: ") + allegro_error;
         return false;
     }
 
     set_color_conversion(COLORCONV_TOTAL);
-    Backbuffer.reset(create_bitmap(FrameWidth, FrameHeight));
-    if (!Backbuffer) {
+    viewer.Backbuffer.reset(create_bitmap(FrameWidth, FrameHeight));
+    if (!viewer.Backbuffer) {
         failure = "out of memory for the back buffer";
         return false;
     }
     std::string reason;
-    Board = LoadImage(Options.files.boardPicture.c_str(), reason);
-    if (!Board) {
+    viewer.Board = LoadImage(viewer.Options.files.boardPicture.c_str(), reason);
+    if (!viewer.Board) {
         failure = "cannot load the frame picture: " + reason;
         return false;
     }
-    clear_bitmap(Backbuffer.get());
+    clear_bitmap(viewer.Backbuffer.get());
 
     install_keyboard();
     install_mouse();
@@ -68,8 +63,8 @@ bool Init(std::string& failure)
     return true;
 }
 
-void ShutDown()
+void ShutDown(Viewer& viewer)
 {
-    Backbuffer.reset();
-    Board.reset();
+    viewer.Backbuffer.reset();
+    viewer.Board.reset();
 }

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "world.h"
+#include "core/world.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "test_support.h"
-#include "world.h"
+#include "core/world.h"
 
 #include <loadpng.h>  // Required for: save_png(); needs allegro.h first
 

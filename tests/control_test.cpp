@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "control.h"
-#include "tables.h"
+#include "core/tables.h"
 
 static ViewerState At(float x, float y, int angle)
 {

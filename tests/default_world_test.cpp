@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "control.h"
-#include "frame.h"
+#include "render/frame.h"
 #include "test_support.h"
-#include "world.h"
+#include "core/world.h"
 
 namespace {
 
@@ -151,7 +151,8 @@ TEST_F(DefaultWorld, StartViewShowsRoadsWaterLightsAndTheSeaBeyondTheEdge)
     BitmapPtr buffer = MakeSolidBitmap(640, 480, 0);
     BitmapPtr view = MakeView(buffer.get());
     const ViewerState start;
-    world.DrawGround(view.get(), start.x, start.y, ViewHeightIndex, start.angle, Horizon);
+    GroundRenderer ground;
+    ground.Draw(world, view.get(), start.x, start.y, ViewHeightIndex, start.angle, Horizon);
     std::map<int, long> shown;  // tile -> pixels
     for (int y = Horizon + 1; y < ViewRows - 1; y++)
         for (int x = 0; x < ViewWidth; x++)

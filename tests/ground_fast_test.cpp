@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "ground.h"
-#include "ground_fast.h"
+#include "render/ground.h"
+#include "render/fast/ground_fast.h"
 #include "test_support.h"
 
 namespace {
@@ -127,7 +127,7 @@ std::string Describe(const Pose& pose)
 // Draws the pose with the plain renderer and at `level` into two copies of
 // the same back buffer and compares them whole. The view lies at (left, top)
 // with the given height; its width is whatever ColumnBase leaves.
-testing::AssertionResult SameAsPlain(World& world, int level, const Pose& pose, BITMAP* start, int left, int top,
+testing::AssertionResult SameAsPlain(const World& world, GroundRenderer& ground, int level, const Pose& pose, BITMAP* start, int left, int top,
                                      int viewHeight)
 {
     // Two back buffers kept for every comparison (the start is 640 x 480).
@@ -139,10 +139,10 @@ testing::AssertionResult SameAsPlain(World& world, int level, const Pose& pose, 
     BitmapPtr plainView(create_sub_bitmap(plain.get(), left, top, width, viewHeight));
     BitmapPtr fastView(create_sub_bitmap(fast.get(), left, top, width, viewHeight));
 
-    world.DrawGroundPlain(plainView.get(), pose.x, pose.y, pose.height, pose.angle, pose.horizon);
-    if (!world.SetGroundLevel(level))
+    world.DrawGround(plainView.get(), pose.x, pose.y, pose.height, pose.angle, pose.horizon);
+    if (!ground.SetLevel(level))
         return testing::AssertionFailure() << GroundLevelName(level) << " refused";
-    world.DrawGround(fastView.get(), pose.x, pose.y, pose.height, pose.angle, pose.horizon);
+    ground.Draw(world, fastView.get(), pose.x, pose.y, pose.height, pose.angle, pose.horizon);
 
     const size_t bytes = static_cast<size_t>(start->w) * 2;
     for (int y = 0; y < start->h; ++y) {
@@ -177,22 +177,23 @@ float RandomPosition(std::mt19937& random)
 TEST(GroundFast, LevelsAreNamedAndOnlySupportedOnesAreTaken)
 {
     World world;
-    EXPECT_EQ(world.GroundLevelInUse(), GroundBestLevel());
+    GroundRenderer ground;
+    EXPECT_EQ(ground.Level(), GroundBestLevel());
     EXPECT_TRUE(GroundLevelSupported(GroundPlain));
     EXPECT_TRUE(GroundLevelSupported(GroundBestLevel()));
     for (int level = 0; level < GroundLevels; ++level) {
         EXPECT_EQ(GroundLevelFromName(GroundLevelName(level)), level);
-        EXPECT_EQ(world.SetGroundLevel(level), GroundLevelSupported(level)) << GroundLevelName(level);
+        EXPECT_EQ(ground.SetLevel(level), GroundLevelSupported(level)) << GroundLevelName(level);
         if (GroundLevelSupported(level)) {
-            EXPECT_EQ(world.GroundLevelInUse(), level);
+            EXPECT_EQ(ground.Level(), level);
         }
     }
     EXPECT_EQ(GroundLevelFromName("avx9"), -1);
     EXPECT_EQ(GroundLevelFromName(nullptr), -1);
-    world.SetGroundLevel(GroundPlain);
-    EXPECT_FALSE(world.SetGroundLevel(GroundLevels));
-    EXPECT_FALSE(world.SetGroundLevel(-1));
-    EXPECT_EQ(world.GroundLevelInUse(), GroundPlain);
+    ground.SetLevel(GroundPlain);
+    EXPECT_FALSE(ground.SetLevel(GroundLevels));
+    EXPECT_FALSE(ground.SetLevel(-1));
+    EXPECT_EQ(ground.Level(), GroundPlain);
 #if defined(__x86_64__)
     EXPECT_TRUE(GroundLevelSupported(GroundSse2));
     EXPECT_EQ(GroundLevelSupported(GroundAvx512), __builtin_cpu_supports("avx512f") &&
@@ -306,6 +307,7 @@ TEST(GroundFast, MatchesThePlainRendererOnRandomMapsAndPoses)
 {
     std::mt19937 random(20261207);
     World world;
+    GroundRenderer ground;
     std::vector<BitmapPtr> parents;
     BitmapPtr start = RandomBackbuffer(random, 480);
     for (int map = 0; map < 60; ++map) {
@@ -322,7 +324,7 @@ TEST(GroundFast, MatchesThePlainRendererOnRandomMapsAndPoses)
                          static_cast<int>(random() % 2880),
                          odd ? static_cast<int>(random() % (viewHeight + 10)) - 5 : 100};
             for (int level : FastLevels())
-                ASSERT_TRUE(SameAsPlain(world, level, p, start.get(), left, top, viewHeight))
+                ASSERT_TRUE(SameAsPlain(world, ground, level, p, start.get(), left, top, viewHeight))
                     << "map " << map;
         }
     }
@@ -334,6 +336,7 @@ TEST(GroundFast, MatchesThePlainRendererWithFramesReadInPlace)
 {
     std::mt19937 random(11);
     World world;
+    GroundRenderer ground;
     BitmapPtr start = RandomBackbuffer(random, 480);
     for (bool oneWidth : {true, false}) {
         world.Tiles.clear();
@@ -346,7 +349,7 @@ TEST(GroundFast, MatchesThePlainRendererWithFramesReadInPlace)
                          std::uniform_real_distribution<float>(-100.0f, 2148.0f)(random),
                          static_cast<int>(random() % 100), static_cast<int>(random() % 2880), 100};
             for (int level : FastLevels())
-                ASSERT_TRUE(SameAsPlain(world, level, p, start.get(), 0, 8, 180))
+                ASSERT_TRUE(SameAsPlain(world, ground, level, p, start.get(), 0, 8, 180))
                     << (oneWidth ? "one width" : "two widths");
         }
     }
@@ -360,6 +363,7 @@ TEST(GroundFast, FramesNeitherCopiedNorReadInPlace)
 {
     std::mt19937 random(12);
     World world;
+    GroundRenderer ground;
     BitmapPtr start = RandomBackbuffer(random, 480);
     const Pose pose{1000.0f, 1000.0f, 14, 700, 100};
     auto mixedWidths = [&] {
@@ -371,7 +375,7 @@ TEST(GroundFast, FramesNeitherCopiedNorReadInPlace)
     };
     mixedWidths();
     for (int level : FastLevels())
-        ASSERT_TRUE(SameAsPlain(world, level, pose, start.get(), 0, 8, 180)) << "frames in blocks";
+        ASSERT_TRUE(SameAsPlain(world, ground, level, pose, start.get(), 0, 8, 180)) << "frames in blocks";
 
     BitmapPtr wide(create_bitmap_ex(16, 1 << 20, 32));
     ASSERT_TRUE(wide);
@@ -389,17 +393,18 @@ TEST(GroundFast, FramesNeitherCopiedNorReadInPlace)
             cell.Frame = static_cast<uint8_t>(random() % 100);
         }
     for (int level : FastLevels())
-        ASSERT_TRUE(SameAsPlain(world, level, pose, start.get(), 0, 8, 180)) << "frames neither";
+        ASSERT_TRUE(SameAsPlain(world, ground, level, pose, start.get(), 0, 8, 180)) << "frames neither";
 
     mixedWidths();
     for (int level : FastLevels())
-        ASSERT_TRUE(SameAsPlain(world, level, pose, start.get(), 0, 8, 180)) << "frames in blocks again";
+        ASSERT_TRUE(SameAsPlain(world, ground, level, pose, start.get(), 0, 8, 180)) << "frames in blocks again";
 }
 
 TEST(GroundFast, MatchesThePlainRendererAtTheEdges)
 {
     std::mt19937 random(7);
     World world;
+    GroundRenderer ground;
     std::vector<BitmapPtr> parents;
     BitmapPtr start = RandomBackbuffer(random, 480);
     // Five usable tiles of four frames, then a map that uses all of them.
@@ -419,29 +424,29 @@ TEST(GroundFast, MatchesThePlainRendererAtTheEdges)
             for (int heading : headings) {
                 const Pose pose{x, y, heights[turn++ % 4], heading, 100};
                 for (int level : FastLevels())
-                    ASSERT_TRUE(SameAsPlain(world, level, pose, start.get(), 10, 8, 180));
+                    ASSERT_TRUE(SameAsPlain(world, ground, level, pose, start.get(), 10, 8, 180));
             }
 
     // Every horizon from above the view's top to below its bottom.
     for (int horizon = -3; horizon <= 183; ++horizon)
         for (int level : FastLevels())
-            ASSERT_TRUE(SameAsPlain(world, level, Pose{480.0f, 480.0f, 14, (7 * horizon + 2880) % 2880, horizon}, start.get(), 10,
+            ASSERT_TRUE(SameAsPlain(world, ground, level, Pose{480.0f, 480.0f, 14, (7 * horizon + 2880) % 2880, horizon}, start.get(), 10,
                                     8, 180));
     // Horizons so far up that k passes the reciprocal table and the rows
     // divide, on a view as tall as the back buffer.
     for (int horizon : {-GroundReciprocalRows - 200, -GroundReciprocalRows + 1, -GroundReciprocalRows - 1,
                         -GroundReciprocalRows + 100, -100000})
         for (int level : FastLevels())
-            ASSERT_TRUE(SameAsPlain(world, level, Pose{480.0f, 480.0f, 99, 100, horizon}, start.get(), 0, 0, 480));
+            ASSERT_TRUE(SameAsPlain(world, ground, level, Pose{480.0f, 480.0f, 99, 100, horizon}, start.get(), 0, 0, 480));
     // Every ColumnBase, with the whole width from column 0.
     for (int base = 0; base < 640; base += 37) {
         world.ColumnBase = base;
         for (int level : FastLevels())
-            ASSERT_TRUE(SameAsPlain(world, level, Pose{-0.5f, 2047.5f, 99, 1500, 50}, start.get(), 0, 100, 200));
+            ASSERT_TRUE(SameAsPlain(world, ground, level, Pose{-0.5f, 2047.5f, 99, 1500, 50}, start.get(), 0, 100, 200));
     }
     world.ColumnBase = 639;
     for (int level : FastLevels())
-        ASSERT_TRUE(SameAsPlain(world, level, Pose{100.0f, 100.0f, 14, 0, 10}, start.get(), 0, 0, 40));
+        ASSERT_TRUE(SameAsPlain(world, ground, level, Pose{100.0f, 100.0f, 14, 0, 10}, start.get(), 0, 0, 40));
 }
 
 // Ground points that land exactly on a whole unit: x + Dc / k an integer,
@@ -452,6 +457,7 @@ TEST(GroundFast, MatchesThePlainRendererOnExactUnitBorders)
 {
     std::mt19937 random(11);
     World world;
+    GroundRenderer ground;
     BitmapPtr start = RandomBackbuffer(random, 480);
     for (int tile = 0; tile < 3; ++tile)
         world.Tiles.push_back(RandomImage(random, 64, 32));
@@ -480,7 +486,7 @@ TEST(GroundFast, MatchesThePlainRendererOnExactUnitBorders)
                     continue;
                 const Pose pose{alongX ? position : 480.5f, alongX ? 480.5f : position, height, heading, 100};
                 for (int level : FastLevels())
-                    ASSERT_TRUE(SameAsPlain(world, level, pose, start.get(), 10, 8, 180)) << "ray " << n << " k " << k;
+                    ASSERT_TRUE(SameAsPlain(world, ground, level, pose, start.get(), 10, 8, 180)) << "ray " << n << " k " << k;
                 ++borders;
                 break;
             }
@@ -495,6 +501,7 @@ TEST(GroundFast, ChangesBetweenDrawsShowAtOnce)
 {
     std::mt19937 random(99);
     World world;
+    GroundRenderer ground;
     BitmapPtr start = RandomBackbuffer(random, 480);
     for (int tile = 0; tile < 4; ++tile)
         world.Tiles.push_back(RandomImage(random, 96, 32));
@@ -504,8 +511,8 @@ TEST(GroundFast, ChangesBetweenDrawsShowAtOnce)
 
     auto check = [&](const char* change) {
         for (int level : FastLevels()) {
-            EXPECT_TRUE(SameAsPlain(world, level, pose, start.get(), 10, 8, 180)) << change;
-            EXPECT_TRUE(SameAsPlain(world, level, outside, start.get(), 10, 8, 180)) << change;
+            EXPECT_TRUE(SameAsPlain(world, ground, level, pose, start.get(), 10, 8, 180)) << change;
+            EXPECT_TRUE(SameAsPlain(world, ground, level, outside, start.get(), 10, 8, 180)) << change;
         }
     };
     check("first draw");
@@ -540,6 +547,7 @@ TEST(GroundFast, ChangesBetweenDrawsShowAtOnce)
 TEST(GroundFast, RefusesWhatThePlainRendererRefuses)
 {
     World world;
+    GroundRenderer ground;
     std::mt19937 random(3);
     world.Tiles.push_back(RandomImage(random, 32, 32));
     world.TileCount = 1;
@@ -548,13 +556,13 @@ TEST(GroundFast, RefusesWhatThePlainRendererRefuses)
     BitmapPtr alone = MakeSolidBitmap(480, 180, 0x7777);
     BitmapPtr view(create_sub_bitmap(back.get(), 10, 8, 480, 180));
     for (int level : FastLevels()) {
-        world.SetGroundLevel(level);
-        EXPECT_DEBUG_DEATH(world.DrawGround(narrow.get(), 480.0f, 480.0f, 14, 0, 100), "view");
-        EXPECT_DEBUG_DEATH(world.DrawGround(alone.get(), 480.0f, 480.0f, 14, 0, 100), "view");
-        EXPECT_DEBUG_DEATH(world.DrawGround(view.get(), 480.0f, 480.0f, 14, 2880, 100), "");
-        EXPECT_DEBUG_DEATH(world.DrawGround(view.get(), 480.0f, 480.0f, 100, 0, 100), "");
-        EXPECT_DEBUG_DEATH(world.DrawGround(view.get(), NAN, 480.0f, 14, 0, 100), "");
-        EXPECT_DEBUG_DEATH(world.DrawGround(view.get(), 480.0f, 3.0e9f, 14, 0, 100), "");
+        ground.SetLevel(level);
+        EXPECT_DEBUG_DEATH(ground.Draw(world, narrow.get(), 480.0f, 480.0f, 14, 0, 100), "view");
+        EXPECT_DEBUG_DEATH(ground.Draw(world, alone.get(), 480.0f, 480.0f, 14, 0, 100), "view");
+        EXPECT_DEBUG_DEATH(ground.Draw(world, view.get(), 480.0f, 480.0f, 14, 2880, 100), "");
+        EXPECT_DEBUG_DEATH(ground.Draw(world, view.get(), 480.0f, 480.0f, 100, 0, 100), "");
+        EXPECT_DEBUG_DEATH(ground.Draw(world, view.get(), NAN, 480.0f, 14, 0, 100), "");
+        EXPECT_DEBUG_DEATH(ground.Draw(world, view.get(), 480.0f, 3.0e9f, 14, 0, 100), "");
         for (int y = 0; y < 480; ++y)
             for (int x = 0; x < 640; ++x)
                 ASSERT_EQ(PixelAt(back.get(), x, y), 0x7777) << GroundLevelName(level);

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <random>
 
-#include "ground.h"
+#include "render/ground.h"
 #include "test_support.h"
 
 namespace {
@@ -155,7 +155,7 @@ TEST(Ground, WorkedExampleAlongTheHeading)
     world.Cells[16][15].Tile = MarkerTile;
     world.Cells[16][15].Frame = 5;
     Frame frame = MakeFrame();
-    world.DrawGroundPlain(frame.view.get(), 480.0f, 480.0f, 14, 0, 100);
+    world.DrawGround(frame.view.get(), 480.0f, 480.0f, 14, 0, 100);
 
     BITMAP* view = frame.view.get();
     // Rows 101 and 102 reach x = 4285 and 2382: off the map, tile 0 at the
@@ -178,7 +178,7 @@ TEST(Ground, HeightZeroShowsTheTexelUnderTheViewer)
     World world;
     FillEncoded(world);
     Frame frame = MakeFrame();
-    world.DrawGroundPlain(frame.view.get(), 100.7f, 200.3f, 0, 1000, 100);
+    world.DrawGround(frame.view.get(), 100.7f, 200.3f, 0, 1000, 100);
     // (100, 200) lies in cell (3, 6): tile 1 + 3 % 5, frame 6 % 8, texel (4, 8).
     for (int row = 101; row <= 178; ++row)
         for (int column = 0; column < 480; ++column)
@@ -209,7 +209,7 @@ TEST(Ground, PositionsTruncateTowardZeroAcrossTheMapEdge)
     };
     for (const Case& c : cases) {
         Frame frame = MakeFrame();
-        world.DrawGroundPlain(frame.view.get(), c.x, c.y, 0, 0, 100);
+        world.DrawGround(frame.view.get(), c.x, c.y, 0, 0, 100);
         EXPECT_EQ(PixelAt(frame.view.get(), 0, 101), c.expected) << c.x << ", " << c.y;
         EXPECT_EQ(PixelAt(frame.view.get(), 479, 178), c.expected) << c.x << ", " << c.y;
     }
@@ -222,7 +222,7 @@ TEST(Ground, ViewerBeyondTheLowEdgeFacingAwaySeesOnlyTileZero)
     for (const float x : {-1.0f, -500.0f}) {
         for (const int height : {14, 99}) {
             Frame frame = MakeFrame();
-            world.DrawGroundPlain(frame.view.get(), x, 1000.0f, height, 1440, 100);
+            world.DrawGround(frame.view.get(), x, 1000.0f, height, 1440, 100);
             for (int row = 101; row <= 178; ++row)
                 for (int column = 0; column < 480; ++column)
                     ASSERT_EQ(PixelAt(frame.view.get(), column, row) >> 13, 0)
@@ -238,7 +238,7 @@ TEST(Ground, TileNumbersBeyondTheImagesShowTheLastImage)
     world.Cells[3][6].Tile = 200;
     world.Cells[3][6].Frame = 2;
     Frame frame = MakeFrame();
-    world.DrawGroundPlain(frame.view.get(), 100.0f, 200.0f, 0, 0, 100);
+    world.DrawGround(frame.view.get(), 100.0f, 200.0f, 0, 0, 100);
     EXPECT_EQ(PixelAt(frame.view.get(), 200, 150), Encode(4, 2, 4, 8));
 }
 
@@ -252,7 +252,7 @@ TEST(Ground, GlobalFrameUsesItsLowEightBits)
     for (const auto& [animFrame, frameShown] : cases) {
         world.AnimFrame = animFrame;
         Frame frame = MakeFrame();
-        world.DrawGroundPlain(frame.view.get(), -100.0f, -100.0f, 0, 0, 100);
+        world.DrawGround(frame.view.get(), -100.0f, -100.0f, 0, 0, 100);
         EXPECT_EQ(PixelAt(frame.view.get(), 10, 120), Encode(0, frameShown, 28, 28)) << animFrame;
     }
 }
@@ -264,7 +264,7 @@ TEST(Ground, RowsStopAboveTheViewsLastRow)
     // A view of horizon + 2 rows has no ground row; one more row has one.
     for (const int height : {101, 102, 103}) {
         Frame frame = MakeFrame(480, height);
-        world.DrawGroundPlain(frame.view.get(), 480.0f, 480.0f, 14, 0, 100);
+        world.DrawGround(frame.view.get(), 480.0f, 480.0f, 14, 0, 100);
         EXPECT_EQ(PixelsWritten(frame.back.get()), height == 103 ? 480 : 0) << height;
         if (height == 103)
             ExpectViewMatches(world, frame, 480.0f, 480.0f, 14, 0, 100);
@@ -277,12 +277,12 @@ TEST(Ground, HorizonAboveTheViewSkipsTheRowsAboveIt)
     FillEncoded(world);
     for (const int horizon : {-1, -2, -40, -1000000}) {
         Frame frame = MakeFrame();
-        world.DrawGroundPlain(frame.view.get(), 300.5f, 700.25f, 30, 700, horizon);
+        world.DrawGround(frame.view.get(), 300.5f, 700.25f, 30, 700, horizon);
         ExpectViewMatches(world, frame, 300.5f, 700.25f, 30, 700, horizon);
     }
     // A horizon far below the view writes nothing.
     Frame frame = MakeFrame();
-    world.DrawGroundPlain(frame.view.get(), 300.5f, 700.25f, 30, 700, 2147483647);
+    world.DrawGround(frame.view.get(), 300.5f, 700.25f, 30, 700, 2147483647);
     EXPECT_EQ(PixelsWritten(frame.back.get()), 0);
 }
 
@@ -315,7 +315,7 @@ TEST(Ground, MatchesTheDefinitionAtRandomPoses)
         // Any frame tile 0 holds, seen through the low 8 bits of any count.
         world.AnimFrame = byte(random) % EncodedFrames + 256 * (byte(random) % 5 - 2);
         Frame frame = MakeFrame();
-        world.DrawGroundPlain(frame.view.get(), x, y, h, a, hz);
+        world.DrawGround(frame.view.get(), x, y, h, a, hz);
         ExpectViewMatches(world, frame, x, y, h, a, hz);
         if (HasFailure())
             return;
@@ -328,7 +328,7 @@ TEST(Ground, ColumnBaseZeroFillsTheWholeWidth)
     FillEncoded(world);
     world.ColumnBase = 0;
     Frame frame = MakeFrame(640, 180, 0, 0);
-    world.DrawGroundPlain(frame.view.get(), 1000.0f, 900.0f, 40, 2000, 100);
+    world.DrawGround(frame.view.get(), 1000.0f, 900.0f, 40, 2000, 100);
     ExpectViewMatches(world, frame, 1000.0f, 900.0f, 40, 2000, 100);
 }
 
@@ -376,7 +376,7 @@ TEST(Ground, ImagesTooSmallForTheirFramesAreNeverReadOutside)
         world.Cells[3][6].Tile = static_cast<uint8_t>(c.tile);
         world.Cells[3][6].Frame = static_cast<uint8_t>(c.frame);
         Frame frame = MakeFrame();
-        world.DrawGroundPlain(frame.view.get(), 100.0f, 200.0f, 0, 0, 100);
+        world.DrawGround(frame.view.get(), 100.0f, 200.0f, 0, 0, 100);
         const int expected = c.expected >= 0 ? c.expected : PixelAt(world.Tiles[1].get(), 4, 8);
         EXPECT_EQ(PixelAt(frame.view.get(), 100, 140), expected) << "tile " << c.tile << " frame " << c.frame;
     }
@@ -385,7 +385,7 @@ TEST(Ground, ImagesTooSmallForTheirFramesAreNeverReadOutside)
     world.Tiles[0] = MakeTilePlaceholder();
     world.AnimFrame = 5;
     Frame frame = MakeFrame();
-    world.DrawGroundPlain(frame.view.get(), -28.0f, -24.0f, 0, 0, 100);
+    world.DrawGround(frame.view.get(), -28.0f, -24.0f, 0, 0, 100);
     EXPECT_EQ(PixelAt(frame.view.get(), 0, 101), PixelAt(world.Tiles[0].get(), 4, 8));
 }
 
@@ -393,7 +393,7 @@ TEST(Ground, MapWithoutTilesDrawsColourZero)
 {
     World world;
     Frame frame = MakeFrame();
-    world.DrawGroundPlain(frame.view.get(), 480.0f, 480.0f, 14, 0, 100);
+    world.DrawGround(frame.view.get(), 480.0f, 480.0f, 14, 0, 100);
     for (int row = 0; row < 180; ++row)
         for (int column = 0; column < 480; ++column)
             ASSERT_EQ(PixelAt(frame.view.get(), column, row), row > 100 && row < 179 ? 0 : Sentinel);
@@ -404,7 +404,7 @@ TEST(Ground, MapWithoutTilesDrawsColourZero)
     world.TileCount = 50;
     world.Cells[3][6].Tile = 40;
     Frame second = MakeFrame();
-    world.DrawGroundPlain(second.view.get(), 100.0f, 200.0f, 0, 0, 100);
+    world.DrawGround(second.view.get(), 100.0f, 200.0f, 0, 0, 100);
     EXPECT_EQ(PixelAt(second.view.get(), 0, 101), Encode(2, 6, 4, 8));
 }
 
@@ -417,17 +417,17 @@ TEST(Ground, RefusesViewsAndArgumentsItCannotDrawSafely)
     // pixel; a heading, height or position out of range. Debug builds stop;
     // release builds draw nothing.
     Frame narrow = MakeFrame(400);
-    EXPECT_DEBUG_DEATH(world.DrawGroundPlain(narrow.view.get(), 480.0f, 480.0f, 14, 0, 100), "view");
+    EXPECT_DEBUG_DEATH(world.DrawGround(narrow.view.get(), 480.0f, 480.0f, 14, 0, 100), "view");
     EXPECT_EQ(PixelsWritten(narrow.back.get()), 0);
 
     BitmapPtr alone = MakeSolidBitmap(480, 180, Sentinel);
-    EXPECT_DEBUG_DEATH(world.DrawGroundPlain(alone.get(), 480.0f, 480.0f, 14, 0, 100), "view");
+    EXPECT_DEBUG_DEATH(world.DrawGround(alone.get(), 480.0f, 480.0f, 14, 0, 100), "view");
     EXPECT_EQ(PixelsWritten(alone.get()), 0);
 
     BitmapPtr deep(create_bitmap_ex(32, 640, 480));
     clear_to_color(deep.get(), 0x123456);
     BitmapPtr deepView(create_sub_bitmap(deep.get(), 160, 0, 480, 180));
-    EXPECT_DEBUG_DEATH(world.DrawGroundPlain(deepView.get(), 480.0f, 480.0f, 14, 0, 100), "view");
+    EXPECT_DEBUG_DEATH(world.DrawGround(deepView.get(), 480.0f, 480.0f, 14, 0, 100), "view");
     EXPECT_EQ(getpixel(deep.get(), 300, 150), 0x123456);
 
     const struct {
@@ -439,11 +439,11 @@ TEST(Ground, RefusesViewsAndArgumentsItCannotDrawSafely)
         {3.0e9f, 480.0f, 14, 0},    {480.0f, -3.0e9f, 14, 0},
     };
     for (const auto& r : refused) {
-        EXPECT_DEBUG_DEATH(world.DrawGroundPlain(good.view.get(), r.x, r.y, r.height, r.angle, 100), "");
+        EXPECT_DEBUG_DEATH(world.DrawGround(good.view.get(), r.x, r.y, r.height, r.angle, 100), "");
         EXPECT_EQ(PixelsWritten(good.back.get()), 0) << r.x << ", " << r.y << " " << r.height << " " << r.angle;
     }
 
     // The largest position accepted still truncates inside 32 bits.
-    world.DrawGroundPlain(good.view.get(), GroundPositionLimit, -GroundPositionLimit, 99, 2640, 100);
+    world.DrawGround(good.view.get(), GroundPositionLimit, -GroundPositionLimit, 99, 2640, 100);
     EXPECT_EQ(PixelAt(good.view.get(), 0, 101) >> 13, 0);
 }

@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "image_file.h"
+#include "image/image_file.h"
 #include "test_support.h"
 
 #include <loadpng.h>  // Required for: save_png(); needs allegro.h first
@@ -304,9 +304,9 @@ TEST(ImageFile, AlphaIsNotedAndDroppedAsAllegroDropsIt)
     WriteBytes("rgb.png", MakePng(2));
     Image image;
     std::string error;
-    ASSERT_TRUE(DecodeImageFile("rgba.png", image, error)) << error;
+    ASSERT_TRUE(DecodeImageFile("rgba.png", AllegroReaders(), image, error)) << error;
     EXPECT_TRUE(image.HasAlpha);
-    ASSERT_TRUE(DecodeImageFile("rgb.png", image, error)) << error;
+    ASSERT_TRUE(DecodeImageFile("rgb.png", AllegroReaders(), image, error)) << error;
     EXPECT_FALSE(image.HasAlpha);
 }
 

@@ -7,10 +7,10 @@
 
 #include <cstring>
 
-#include "frame.h"
-#include "map_view.h"
+#include "render/frame.h"
+#include "render/map_view.h"
 #include "test_support.h"
-#include "world.h"
+#include "core/world.h"
 
 namespace {
 
@@ -101,7 +101,7 @@ TEST(BoardtoolMap, ShowsWhatTheGroundRendererShowsUnderTheViewer)
         for (int y = 0; y < 2048; y += 61)
             for (int x = 0; x < 2048; x += 67) {
                 const float vx = x + 0.5f, vy = y + 0.5f;
-                world.DrawGroundPlain(frame.View.get(), vx, vy, 0, 900, Horizon);
+                world.DrawGround(frame.View.get(), vx, vy, 0, 900, Horizon);
                 // Any ground pixel will do: all show the texel underfoot.
                 ASSERT_EQ(Texel(frame.View.get(), 123, Horizon + 20), Texel(top.get(), x, y))
                     << "at (" << x << ", " << y << ")";

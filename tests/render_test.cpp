@@ -11,8 +11,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "frame.h"
-#include "ground_fast.h"
+#include "render/frame.h"
+#include "render/fast/ground_fast.h"
 #include "test_support.h"
 
 namespace {
@@ -177,7 +177,8 @@ TEST(Render, DrawsWhatTheViewersFrameDraws)
     for (int tick = 0; tick < 5; ++tick)
         world.AnimateTiles();
     OffscreenFrame frame = MakeOffscreenFrame();
-    DrawView(world, frame.View.get(), 700.5f, -40.25f, 20, 1000);
+    GroundRenderer ground;
+    DrawView(world, ground, frame.View.get(), 700.5f, -40.25f, 20, 1000);
     for (int row = 0; row < ViewRows; ++row)
         for (int column = 0; column < ViewWidth; ++column)
             ASSERT_EQ(PixelAt(picture.get(), column, row), PixelAt(frame.View.get(), column, row))
@@ -209,7 +210,6 @@ TEST(Render, RefusesWhatItCannotDraw)
         {"--x nan", "boardtool: --x and --y must be numbers within -1073741824..1073741824\n"},
         {"--y 3e9", "boardtool: --x and --y must be numbers within -1073741824..1073741824\n"},
         {"--level fastest", "boardtool: --level fastest: give plain, sse2, avx2 or avx512\n"},
-        {"--threads 2", "boardtool: --threads 2: the ground is drawn by 1 thread\n"},
     };
     for (const auto& r : refused) {
         const CommandResult result = RunCommand(Boardtool() + " render small.brd out.bmp " + r.options);

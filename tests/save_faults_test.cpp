@@ -12,8 +12,8 @@
 #include <cstring>
 #include <set>
 
-#include "board_file.h"
-#include "files.h"
+#include "board/board_file.h"
+#include "files/files.h"
 #include "test_support.h"
 
 namespace {

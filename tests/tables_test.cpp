@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "tables.h"
+#include "core/tables.h"
 
 // The exact bits of a float, so a difference in the last place fails.
 static uint32_t Bits(float f)

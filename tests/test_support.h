@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "world.h"
+#include "core/world.h"
 
 using Bytes = std::vector<uint8_t>;
 

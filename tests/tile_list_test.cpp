@@ -8,9 +8,9 @@
 #include <cstring>
 
 #include "test_support.h"
-#include "frame.h"
-#include "tile_list.h"
-#include "world.h"
+#include "render/frame.h"
+#include "board/tile_list.h"
+#include "core/world.h"
 #include "world_state.h"
 
 namespace {
@@ -380,7 +380,7 @@ TEST(NewMap, ASingleNameLeavesEveryCellOnTheMissingTileOne)
     // of the map every ground pixel has tile 0's colour.
     OffscreenFrame frame = MakeOffscreenFrame();
     ASSERT_NE(frame.View, nullptr);
-    world.DrawGroundPlain(frame.View.get(), 1024.0f, 1024.0f, ViewHeightIndex, 300, Horizon);
+    world.DrawGround(frame.View.get(), 1024.0f, 1024.0f, ViewHeightIndex, 300, Horizon);
     for (int y = Horizon + 1; y < ViewRows - 1; y++)
         for (int x = 0; x < ViewWidth; x++)
             ASSERT_EQ(PixelAt(frame.View.get(), x, y), TileColor(0)) << x << "," << y;

@@ -12,9 +12,10 @@
 #include <filesystem>
 #include <random>
 
-#include "board_file.h"
+#include "board/board_file.h"
 #include "test_support.h"
-#include "tiled_map.h"
+#include "tiled/tiled_map.h"
+#include "tiled/tiled_world.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ int DrawnDifferently(const std::string& map, const std::string& board, int cell,
     const std::string picture = map + "-" + std::to_string(advanceMs) + ".png";
     Image raster;
     std::string error;
-    EXPECT_TRUE(DecodeImageFile(picture.c_str(), raster, error)) << error;
+    EXPECT_TRUE(DecodeImageFile(picture.c_str(), AllegroReaders(), raster, error)) << error;
     World world;
     EXPECT_EQ(world.LoadMap(board.c_str()), 0) << world.LastError();
     for (int t = 0; t < ticks; t++)
@@ -362,7 +363,8 @@ TEST(TiledImport, MapsDrawnInTiledLookAsTiledDrawsThem)
 
     // The viewer's path: the same map in memory, nothing written.
     World shown;
-    ASSERT_EQ(shown.LoadTiledMap("maps/zstd.tmx"), 0) << shown.LastError();
+    std::string error;
+    ASSERT_TRUE(LoadTiledMap(shown, "maps/zstd.tmx", error)) << error;
     Bytes body;
     AppendBody(shown, body);
     body.resize(BoardCellsSize);  // the names differ: new images are named after the map

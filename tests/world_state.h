@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "world.h"
+#include "core/world.h"
 
 // What a test can see of one bitmap: its identity, size, depth and pixels.
 struct BitmapState {

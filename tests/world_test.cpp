@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "test_support.h"
-#include "world.h"
+#include "core/world.h"
 
 // True when some pixel of the image has the placeholder's red.
 static bool HasRedMark(BITMAP* image)

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "control.h"
-#include "frame.h"
-#include "world.h"
+#include "render/frame.h"
+#include "core/world.h"
 
 namespace {
 

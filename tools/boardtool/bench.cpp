@@ -6,8 +6,8 @@
 #include <string>
 
 #include "command.h"
-#include "frame.h"
-#include "ground_fast.h"
+#include "render/frame.h"
+#include "render/fast/ground_fast.h"
 
 namespace {
 
@@ -27,10 +27,11 @@ int Bench(const BenchArguments& args)
         return Refuse("--frames " + std::to_string(args.frames) + " draws nothing: give 1 or more");
 
     World world;
-    if (const int refused = ApplyGroundOptions(args.ground, world))
+    GroundRenderer ground;
+    if (const int refused = ApplyGroundOptions(args.ground, ground))
         return refused;
     if (args.plain)
-        world.SetGroundLevel(GroundPlain);
+        ground.SetLevel(GroundPlain);
     if (world.LoadMap(args.board.c_str()) != 0)
         return Refuse(world.LastError());
     OffscreenFrame frame = MakeOffscreenFrame();
@@ -39,7 +40,7 @@ int Bench(const BenchArguments& args)
 
     const auto start = std::chrono::steady_clock::now();
     for (int64_t i = 0; i < args.frames; ++i)
-        DrawView(world, frame.View.get(), StartX, StartY, ViewHeightIndex,
+        DrawView(world, ground, frame.View.get(), StartX, StartY, ViewHeightIndex,
                  static_cast<int>(i * BenchTurn % AngleSteps));
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 
@@ -47,11 +48,13 @@ int Bench(const BenchArguments& args)
     const double groundPixels = static_cast<double>(ViewWidth) * (ViewRows - Horizon - 2);
     std::printf("%lld frames in %.3f s: %.1f frames per second, ground %.1f Mpixel/s (ground renderer: %s, 1 thread)\n",
                 static_cast<long long>(args.frames), seconds, args.frames / seconds,
-                args.frames * groundPixels / seconds / 1e6, GroundLevelName(world.GroundLevelInUse()));
+                args.frames * groundPixels / seconds / 1e6, GroundLevelName(ground.Level()));
     return 0;
 }
 
-CommandRun Setup(CLI::App& app)
+}  // namespace
+
+CommandRun SetupBench(CLI::App& app)
 {
     auto args = std::make_shared<BenchArguments>();
     CLI::App* command = app.add_subcommand(
@@ -66,7 +69,3 @@ CommandRun Setup(CLI::App& app)
     plain->excludes("--level");
     return [args] { return Bench(*args); };
 }
-
-const bool registered = RegisterCommand(60, Setup);
-
-}  // namespace

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "command.h"
-#include "ground.h"  // Required for: UsableTileImage
-#include "image_file.h"  // Required for: DecodeImageFile(), which tells of alpha
+#include "render/ground.h"  // Required for: UsableTileImage
+#include "image/image_file.h"  // Required for: DecodeImageFile(), which tells of alpha
 #include "inspect.h"
 
 // A cell problem is listed cell by cell for up to this many cells; one found
@@ -58,7 +58,7 @@ static std::vector<std::string> Warnings(const InspectedBoard& inspected)
                                " are never shown");
         Image decoded;
         std::string error;
-        if (DecodeImageFile(board.TileNames[k], decoded, error) && decoded.HasAlpha)
+        if (DecodeImageFile(board.TileNames[k], AllegroReaders(), decoded, error) && decoded.HasAlpha)
             warnings.push_back(slot + ": has pixels that are not fully opaque; the ground draws every texel opaque");
         // Tile 0 also covers the ground outside the map, so it is always shown.
         if (k > 0 && cells[k] == 0)
@@ -179,7 +179,7 @@ static int RunCheck(const std::string& name)
     return 0;
 }
 
-static CommandRun Setup(CLI::App& app)
+CommandRun SetupCheck(CLI::App& app)
 {
     CLI::App* command = app.add_subcommand(
         "check", "List every problem that would make a board file render wrongly or not at all; "
@@ -188,5 +188,3 @@ static CommandRun Setup(CLI::App& app)
     command->add_option("BOARD", *board, "the board file")->required();
     return [board] { return RunCheck(*board); };
 }
-
-static const bool registered = RegisterCommand(20, Setup);

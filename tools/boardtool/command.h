@@ -1,5 +1,5 @@
-// boardtool's subcommands: each source file adds one to the command line and
-// registers itself here, so that main() needs no list of them.
+// boardtool's subcommands: each source file adds one to the command line
+// through its Setup function; main.cpp lists them all in one table.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -14,22 +14,29 @@ using CommandRun = std::function<int()>;
 // Adds a subcommand to `app` and returns what runs it.
 using CommandSetup = CommandRun (*)(CLI::App& app);
 
-// Registers a subcommand; `order` places it in the help listing.
-bool RegisterCommand(int order, CommandSetup setup);
+CommandRun SetupInfo(CLI::App& app);
+CommandRun SetupCheck(CLI::App& app);
+CommandRun SetupMap(CLI::App& app);
+CommandRun SetupRender(CLI::App& app);
+CommandRun SetupNew(CLI::App& app);
+CommandRun SetupSet(CLI::App& app);
+CommandRun SetupImport(CLI::App& app);
+CommandRun SetupExport(CLI::App& app);
+CommandRun SetupBench(CLI::App& app);
+CommandRun SetupImageFolder(CLI::App& app);
+CommandRun SetupTiledExtension(CLI::App& app);
 
 // Prints "boardtool: message" to stderr and returns status 1.
 int Refuse(const std::string& message);
 
-class World;
+class GroundRenderer;
 
-// The ground renderer's options of the commands that draw: --level (plain,
-// sse2, avx2, avx512; default the best this CPU runs) and --threads (the
-// ground is drawn by the calling thread alone: 1).
+// The ground renderer's option of the commands that draw: --level (plain,
+// sse2, avx2, avx512; default the best this CPU runs).
 struct GroundOptions {
     std::string level;
-    int threads = 1;
 };
 void AddGroundOptions(CLI::App* command, GroundOptions& options);
-// Sets `world`'s ground renderer as the options say; refuses a level that
-// does not exist or that this CPU cannot run, and any other thread count.
-int ApplyGroundOptions(const GroundOptions& options, World& world);
+// Sets `ground` as the options say; refuses a level that does not exist or
+// that this CPU cannot run.
+int ApplyGroundOptions(const GroundOptions& options, GroundRenderer& ground);

@@ -5,7 +5,8 @@
 
 #include "command.h"
 #include "outputs.h"
-#include "tiled_map.h"
+#include "core/world.h"
+#include "tiled/tiled_map.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ int RunExport(const ExportOptions& options)
     return 0;
 }
 
+}  // namespace
+
 CommandRun SetupExport(CLI::App& app)
 {
     auto options = std::make_shared<ExportOptions>();
@@ -46,7 +49,3 @@ CommandRun SetupExport(CLI::App& app)
     command->add_flag("--force", options->force, "replace existing files (atomically)");
     return [options] { return RunExport(*options); };
 }
-
-}  // namespace
-
-static const bool registered = RegisterCommand(61, SetupExport);

@@ -6,7 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "board_file.h"
+#include "board/board_file.h"
+#include "files/files.h"
 #include "command.h"
 
 namespace {
@@ -61,7 +62,9 @@ int RunImageFolder(const std::string& name)
     return 0;
 }
 
-CommandRun Setup(CLI::App& app)
+}  // namespace
+
+CommandRun SetupImageFolder(CLI::App& app)
 {
     CLI::App* command = app.add_subcommand(
         "image-folder", "Print the folder that the image names of BOARD are relative to: of the board's\n"
@@ -71,7 +74,3 @@ CommandRun Setup(CLI::App& app)
     command->add_option("BOARD", *board, "the board file")->required();
     return [board] { return RunImageFolder(*board); };
 }
-
-}  // namespace
-
-static const bool registered = RegisterCommand(85, Setup);

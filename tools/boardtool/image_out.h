@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "world.h"
+#include "core/world.h"
 
 // Writes `image` to `path` as PNG (".png") or BMP (".bmp"), in either case of
 // letters, whole or not at all, never over the board file `board` or an

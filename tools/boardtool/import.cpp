@@ -4,10 +4,11 @@
 #include <filesystem>
 #include <memory>
 
-#include "board_file.h"
+#include "board/board_file.h"
+#include "files/files.h"
 #include "command.h"
 #include "outputs.h"
-#include "tiled_map.h"
+#include "tiled/tiled_map.h"
 
 namespace {
 
@@ -44,6 +45,8 @@ int RunImport(const ImportOptions& options)
     return 0;
 }
 
+}  // namespace
+
 CommandRun SetupImport(CLI::App& app)
 {
     auto options = std::make_shared<ImportOptions>();
@@ -57,7 +60,3 @@ CommandRun SetupImport(CLI::App& app)
     command->add_flag("--force", options->force, "replace existing files (atomically)");
     return [options] { return RunImport(*options); };
 }
-
-}  // namespace
-
-static const bool registered = RegisterCommand(60, SetupImport);

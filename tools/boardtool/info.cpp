@@ -74,12 +74,10 @@ static int RunInfo(const std::string& name)
     return 0;
 }
 
-static CommandRun Setup(CLI::App& app)
+CommandRun SetupInfo(CLI::App& app)
 {
     CLI::App* command = app.add_subcommand("info", "Show what a board file holds and the images it names.");
     auto board = std::make_shared<std::string>();
     command->add_option("BOARD", *board, "the board file")->required();
     return [board] { return RunInfo(*board); };
 }
-
-static const bool registered = RegisterCommand(10, Setup);

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "board_file.h"
-#include "world.h"
+#include "board/board_file.h"
+#include "core/world.h"
+#include "files/files.h"
 
 struct InspectedBoard {
     std::unique_ptr<BoardFile> board;

@@ -5,23 +5,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <vector>
 
 #include "command.h"
-#include "world.h"
+#include "core/bitmap.h"  // Required for: StartAllegroHeadless()
+#include "core/tables.h"  // Required for: BuildTables()
 
-static std::multimap<int, CommandSetup>& Registry()
-{
-    static std::multimap<int, CommandSetup> commands;
-    return commands;
-}
-
-bool RegisterCommand(int order, CommandSetup setup)
-{
-    Registry().emplace(order, setup);
-    return true;
-}
+// Every command, in the order the help lists them.
+static const CommandSetup Commands[] = {
+    SetupInfo,   SetupCheck,  SetupMap,   SetupRender,      SetupNew,            SetupSet,
+    SetupImport, SetupExport, SetupBench, SetupImageFolder, SetupTiledExtension,
+};
 
 int Refuse(const std::string& message)
 {
@@ -51,8 +45,7 @@ int main(int argc, char** argv)
     app.add_option("-C", directory, "change to DIR before doing anything else")->option_text("DIR");
 
     std::vector<std::pair<CLI::App*, CommandRun>> commands;
-    for (const auto& [order, setup] : Registry()) {
-        (void)order;
+    for (const CommandSetup setup : Commands) {
         CommandRun run = setup(app);
         commands.emplace_back(app.get_subcommands([](CLI::App*) { return true; }).back(), std::move(run));
     }

@@ -5,7 +5,7 @@
 
 #include "command.h"
 #include "image_out.h"
-#include "map_view.h"
+#include "render/map_view.h"
 
 namespace {
 
@@ -44,7 +44,9 @@ int DrawMap(const MapArguments& args)
     return WriteImage(args.out, picture.get(), args.board, world);
 }
 
-CommandRun Setup(CLI::App& app)
+}  // namespace
+
+CommandRun SetupMap(CLI::App& app)
 {
     auto args = std::make_shared<MapArguments>();
     CLI::App* command = app.add_subcommand(
@@ -60,7 +62,3 @@ CommandRun Setup(CLI::App& app)
                         "a whole factor down, each pixel the middle of its square (default 1)");
     return [args] { return DrawMap(*args); };
 }
-
-const bool registered = RegisterCommand(30, Setup);
-
-}  // namespace

@@ -12,7 +12,8 @@
 #include <memory>
 
 #include "command.h"
-#include "world.h"
+#include "core/world.h"
+#include "files/files.h"
 
 namespace {
 
@@ -123,6 +124,8 @@ int RunNew(const NewOptions& options)
     return 0;
 }
 
+}  // namespace
+
 CommandRun SetupNew(CLI::App& app)
 {
     auto options = std::make_shared<NewOptions>();
@@ -141,7 +144,3 @@ CommandRun SetupNew(CLI::App& app)
         ->option_text("L");
     return [options] { return RunNew(*options); };
 }
-
-}  // namespace
-
-static const bool registered = RegisterCommand(50, SetupNew);

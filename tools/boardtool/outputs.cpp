@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "files.h"
+#include "files/files.h"
 
 namespace fs = std::filesystem;
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "command.h"
-#include "frame.h"
-#include "ground.h"  // Required for: GroundPositionLimit
+#include "render/frame.h"
+#include "render/ground.h"  // Required for: GroundPositionLimit
 #include "image_out.h"
 
 namespace {
@@ -44,7 +44,8 @@ int Render(const RenderArguments& args)
         return RefuseImageName(args.out);
 
     World world;
-    if (const int refused = ApplyGroundOptions(args.ground, world))
+    GroundRenderer ground;
+    if (const int refused = ApplyGroundOptions(args.ground, ground))
         return refused;
     if (world.LoadMap(args.board.c_str()) != 0)
         return Refuse(world.LastError());
@@ -54,11 +55,13 @@ int Render(const RenderArguments& args)
     OffscreenFrame frame = MakeOffscreenFrame();
     if (!frame.View)
         return Refuse("out of memory for the back buffer");
-    DrawView(world, frame.View.get(), args.x, args.y, args.height, args.heading);
+    DrawView(world, ground, frame.View.get(), args.x, args.y, args.height, args.heading);
     return WriteImage(args.out, frame.View.get(), args.board, world);
 }
 
-CommandRun Setup(CLI::App& app)
+}  // namespace
+
+CommandRun SetupRender(CLI::App& app)
 {
     auto args = std::make_shared<RenderArguments>();
     CLI::App* command = app.add_subcommand(
@@ -80,7 +83,3 @@ CommandRun Setup(CLI::App& app)
     AddGroundOptions(command, args->ground);
     return [args] { return Render(*args); };
 }
-
-const bool registered = RegisterCommand(40, Setup);
-
-}  // namespace

@@ -12,7 +12,8 @@
 
 #include "command.h"
 #include "inspect.h"  // Required for: Printable()
-#include "world.h"
+#include "core/world.h"
+#include "files/files.h"
 
 namespace {
 
@@ -126,7 +127,9 @@ int RunSet(const SetArguments& args)
     return 0;
 }
 
-CommandRun Setup(CLI::App& app)
+}  // namespace
+
+CommandRun SetupSet(CLI::App& app)
 {
     auto args = std::make_shared<SetArguments>();
     CLI::App* command = app.add_subcommand(
@@ -146,7 +149,3 @@ CommandRun Setup(CLI::App& app)
     command->add_flag("--dry-run", args->dryRun, "show what would change and write nothing");
     return [args] { return RunSet(*args); };
 }
-
-const bool registered = RegisterCommand(55, Setup);
-
-}  // namespace

@@ -8,9 +8,9 @@
 #include <system_error>
 #include <vector>
 
-#include "board_file.h"
+#include "board/board_file.h"
 #include "command.h"
-#include "files.h"
+#include "files/files.h"
 
 // An installed extension is a few kilobytes; a larger file there is not ours.
 constexpr int64_t MaxExtensionBytes = int64_t(1) << 20;
@@ -114,7 +114,9 @@ int RunTiledExtension(const ExtensionOptions& options)
     return 0;
 }
 
-CommandRun Setup(CLI::App& app)
+}  // namespace
+
+CommandRun SetupTiledExtension(CLI::App& app)
 {
     auto options = std::make_shared<ExtensionOptions>();
     CLI::App* command = app.add_subcommand(
@@ -126,7 +128,3 @@ CommandRun Setup(CLI::App& app)
     command->add_flag("--force", options->force, "with --install: replace a different groundview.js there");
     return [options] { return RunTiledExtension(*options); };
 }
-
-}  // namespace
-
-static const bool registered = RegisterCommand(90, Setup);

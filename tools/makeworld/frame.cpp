@@ -1,7 +1,7 @@
 // The frame picture around the view: a bevelled bezel, the program's name,
 // the keys and what they do, and a small map of the island, or for any other
 // map an empty box that the viewer fills with that map.
-#include "frame.h"  // Required for: the view's and the map box's places
+#include "render/frame.h"  // Required for: the view's and the map box's places
 #include "makeworld.h"
 
 namespace {

@@ -6,11 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "board/board_file.h"
+#include "files/files.h"
 #include "makeworld.h"
-
-#include <stb_image_write.h>  // Required for: stbi_write_png_to_func()
-
-#include "board_file.h"
 
 static const char Usage[] =
     "usage: makeworld DIR           write the default world into DIR (the viewer's data/)\n"
@@ -35,7 +33,7 @@ static int Fail(const std::string& message)
 static bool Save(BITMAP* image, const std::string& path)
 {
     std::string error;
-    if (!SaveBmpFile(path, image, error)) {
+    if (!WritePicture(path, image, PictureFormat::Bmp, error)) {
         Fail(error);
         return false;
     }
@@ -89,14 +87,6 @@ static int WriteWorld(const std::string& dir)
     return 0;
 }
 
-// Appends what stb_image_write hands over to a byte vector.
-static void AppendBytes(void* context, void* data, int size)
-{
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    static_cast<std::vector<uint8_t>*>(context)->insert(static_cast<std::vector<uint8_t>*>(context)->end(),
-                                                        bytes, bytes + size);
-}
-
 static int ConvertToPng(const char* in, const char* out)
 {
     std::string error;
@@ -106,19 +96,8 @@ static int ConvertToPng(const char* in, const char* out)
     if (SameFile(HostPath(in), out))
         return Fail(std::string(out) + ": not written: it is the image being converted");
     // The colours as the viewer would show them, 8 bits a channel.
-    std::vector<uint8_t> rgb;
-    const int depth = bitmap_color_depth(image.get());
-    for (int y = 0; y < image->h; y++)
-        for (int x = 0; x < image->w; x++) {
-            const int c = getpixel(image.get(), x, y);
-            rgb.insert(rgb.end(), {static_cast<uint8_t>(getr_depth(depth, c)), static_cast<uint8_t>(getg_depth(depth, c)),
-                                   static_cast<uint8_t>(getb_depth(depth, c))});
-        }
-    std::vector<uint8_t> bytes;
-    if (!stbi_write_png_to_func(AppendBytes, &bytes, image->w, image->h, 3, rgb.data(), image->w * 3))
-        return Fail(std::string(out) + ": not written: cannot encode the PNG");
-    if (!WriteFileAtomically(out, bytes, error))
-        return Fail(std::string(out) + ": not written: " + error);
+    if (!WritePicture(out, image.get(), PictureFormat::Png, error))
+        return Fail(error);
     return 0;
 }
 

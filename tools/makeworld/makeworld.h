@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "pattern.h"
-#include "world.h"
+#include "core/world.h"
 
 // The tiles of the default map, by their index in the board file.
 enum TileKind {

@@ -1,0 +1,420 @@
+// The file layer: reading regular files without blocking and within bounds,
+// and writing files whole or not at all, through a temporary file in the same
+// directory that is flushed and then renamed (or linked) to its final name.
+#include "files/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+// ---------------------------------------------------------------------------
+// Reading
+
+std::string HostPath(const char* name)
+{
+    std::string path(name);
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    return path;
+}
+
+// What a file that is not a regular file is, for messages.
+static const char* KindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "a directory";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "not a regular file";
+}
+
+ReadableFile::~ReadableFile()
+{
+    if (fd >= 0)
+        close(fd);
+}
+
+bool ReadableFile::Open(const char* name, std::string& error)
+{
+    const std::string opened = HostPath(name);
+    // The kind is known before the open, so a device is never opened at all;
+    // O_NONBLOCK keeps a FIFO swapped in between from blocking the open, and
+    // fstat then catches the swap.
+    struct stat info;
+    if (stat(opened.c_str(), &info) != 0) {
+        error = opened + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = opened + ": is " + KindOf(info.st_mode) + ", not a regular file";
+        return false;
+    }
+    const int descriptor = open(opened.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) {
+        error = opened + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = opened + ": is not a regular file";
+        close(descriptor);
+        return false;
+    }
+    if (fd >= 0)
+        close(fd);
+    fd = descriptor;
+    size = static_cast<int64_t>(info.st_size);
+    path = opened;
+    return true;
+}
+
+bool ReadableFile::ReadAt(int64_t offset, size_t length, std::vector<uint8_t>& bytes, std::string& error) const
+{
+    std::vector<uint8_t> data;
+    try {
+        data.resize(length);
+    } catch (const std::bad_alloc&) {
+        error = path + ": " + std::to_string(length) + " bytes do not fit in memory";
+        return false;
+    }
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t got = pread(fd, data.data() + done, length - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            error = path + ": cannot read: " + std::strerror(errno);
+            return false;
+        }
+        if (got == 0) {
+            error = path + ": cut short: " + std::to_string(offset + static_cast<int64_t>(done)) +
+                    " bytes, more were expected at offset " + std::to_string(offset) + " (" +
+                    std::to_string(length) + " bytes)";
+            return false;
+        }
+        done += static_cast<size_t>(got);
+    }
+    bytes = std::move(data);
+    return true;
+}
+
+bool ReadWholeFile(const char* name, int64_t limit, std::vector<uint8_t>& bytes, std::string& error)
+{
+    ReadableFile file;
+    if (!file.Open(name, error))
+        return false;
+    if (file.Size() > limit) {
+        error = file.Path() + ": " + std::to_string(file.Size()) + " bytes, more than the " +
+                std::to_string(limit) + " read here";
+        return false;
+    }
+    return file.ReadAt(0, static_cast<size_t>(file.Size()), bytes, error);
+}
+
+bool ReadFileStart(const char* name, size_t limit, std::vector<uint8_t>& bytes, std::string& error)
+{
+    ReadableFile file;
+    if (!file.Open(name, error))
+        return false;
+    return file.ReadAt(0, std::min(limit, static_cast<size_t>(file.Size())), bytes, error);
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat first, second;
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+static WriteFaultHook& Hook()
+{
+    static WriteFaultHook hook;
+    return hook;
+}
+
+void SetWriteFaultHook(WriteFaultHook hook)
+{
+    Hook() = std::move(hook);
+}
+
+// True when the test hook wants `step` to fail; errno then says why.
+static bool Injected(const char* step)
+{
+    if (Hook() && Hook()(step)) {
+        errno = EIO;
+        return true;
+    }
+    return false;
+}
+
+static std::string Reason(const char* what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+namespace {
+
+// A temporary file being written; removed unless Keep() was called.
+class TempFile {
+public:
+    ~TempFile()
+    {
+        if (fd >= 0)
+            close(fd);
+        if (!path.empty())
+            unlink(path.c_str());
+    }
+    // Closes the descriptor, reporting a failure the kernel noticed late.
+    bool Close()
+    {
+        const int descriptor = fd;
+        fd = -1;
+        if (Injected("close")) {
+            close(descriptor);
+            errno = EIO;
+            return false;
+        }
+        return close(descriptor) == 0;
+    }
+    std::string path;
+    int fd = -1;
+};
+
+}  // namespace
+
+static std::string DirectoryOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The hidden name prefix of the temporary files made for `path`; the writer
+// appends its process id, a dash and a counter.
+static std::string TempPrefix(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    // Keep the name short enough that the suffix never overflows NAME_MAX.
+    return "." + path.substr(slash == std::string::npos ? 0 : slash + 1).substr(0, 200) + ".tmp";
+}
+
+// Removes the temporary files for `path` that a writer killed half-way left:
+// regular files of ours whose writing process no longer runs.
+static void RemoveStaleTemporaries(const std::string& path)
+{
+    const std::string directory = DirectoryOf(path);
+    const std::string prefix = TempPrefix(path);
+    DIR* dir = opendir(directory.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        // The rest must read PID-COUNTER, both decimal.
+        const char* rest = name.c_str() + prefix.size();
+        char* end = nullptr;
+        errno = 0;
+        const long pid = std::strtol(rest, &end, 10);
+        if (errno != 0 || end == rest || *end != '-' || pid <= 0 || pid == getpid() || pid > INT_MAX)
+            continue;
+        const char* counter = end + 1;
+        if (*counter == '\0' || std::strspn(counter, "0123456789") != std::strlen(counter))
+            continue;
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        const std::string stale = directory + "/" + name;
+        struct stat info;
+        if (lstat(stale.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid())
+            unlink(stale.c_str());
+    }
+    closedir(dir);
+}
+
+// Opens a fresh file named after `path` in the same directory, so that a
+// rename stays within one file system. Created with `mode` less the umask.
+static bool CreateTemp(const std::string& path, mode_t mode, TempFile& temp, std::string& error)
+{
+    static unsigned counter;
+    RemoveStaleTemporaries(path);
+    if (Injected("create")) {
+        error = Reason("cannot create a temporary file beside it");
+        return false;
+    }
+    for (int attempt = 0; attempt < 100; attempt++) {
+        const std::string name = DirectoryOf(path) + "/" + TempPrefix(path) + std::to_string(getpid()) + "-" +
+                                 std::to_string(counter++);
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            temp.path = name;
+            temp.fd = fd;
+            return true;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    error = Reason("cannot create a temporary file beside it");
+    return false;
+}
+
+// Writes every byte in chunks and makes sure they reach the disk.
+static bool WriteAndFlush(TempFile& temp, const std::vector<uint8_t>& bytes, std::string& error)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const size_t chunk = std::min(WriteChunkSize, bytes.size() - done);
+        if (Injected("write")) {
+            error = Reason("cannot write the new file");
+            return false;
+        }
+        const ssize_t written = write(temp.fd, bytes.data() + done, chunk);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            error = Reason("cannot write the new file");
+            return false;
+        }
+        done += static_cast<size_t>(written);
+    }
+    if (Injected("fsync") || fsync(temp.fd) != 0) {
+        error = Reason("cannot flush the new file to disk");
+        return false;
+    }
+    return true;
+}
+
+// Gives the new file the old one's owner and group where this process may:
+// root may set both, an owner may keep a group it belongs to. Where it may
+// not, the file becomes this process's, as with any editor's save; that is
+// no reason to refuse the save.
+static void KeepOwner(int fd, const struct stat& old)
+{
+    if (fchown(fd, old.st_uid, old.st_gid) == 0)
+        return;
+    const int sameGroup = fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    (void)sameGroup;
+}
+
+// Makes a rename or link in the directory of `path` durable; the file is
+// complete either way.
+static void SyncDirectory(const std::string& path)
+{
+    const int dir = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+}
+
+// Finishes a replacement: the mode of the file it replaces (or 0666 less the
+// umask for a new one), then the rename over `target`.
+static bool FinishReplacement(TempFile& temp, const std::string& target, mode_t mode, std::string& error)
+{
+    if (Injected("chmod") || fchmod(temp.fd, mode) != 0) {
+        error = Reason("cannot give the new file the old file's permissions");
+        return false;
+    }
+    if (!temp.Close()) {
+        error = Reason("cannot close the new file");
+        return false;
+    }
+    if (Injected("rename") || rename(temp.path.c_str(), target.c_str()) != 0) {
+        error = Reason("cannot rename the new file over the old one");
+        return false;
+    }
+    temp.path.clear();  // it is the file now
+    SyncDirectory(target);
+    return true;
+}
+
+bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
+{
+    // Through a symbolic link, the file it names is the one replaced; the
+    // link itself stays a link.
+    char resolved[PATH_MAX];
+    if (!realpath(path.c_str(), resolved)) {
+        error = Reason("cannot resolve its path");
+        return false;
+    }
+    const std::string target = resolved;
+    struct stat old;
+    if (stat(target.c_str(), &old) != 0) {
+        error = Reason("cannot read its permissions");
+        return false;
+    }
+
+    // Private while being written; the old file's mode comes at the end.
+    TempFile temp;
+    if (!CreateTemp(target, 0600, temp, error) || !WriteAndFlush(temp, bytes, error))
+        return false;
+    KeepOwner(temp.fd, old);
+    // The mode comes after the owner: a change of owner clears set-id bits.
+    return FinishReplacement(temp, target, old.st_mode & 07777, error);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
+{
+    struct stat old;
+    mode_t mode;
+    if (lstat(path.c_str(), &old) == 0) {
+        if (S_ISLNK(old.st_mode)) {
+            error = "is a symbolic link; nothing is written through it";
+            return false;
+        }
+        if (!S_ISREG(old.st_mode)) {
+            error = std::string("is ") + KindOf(old.st_mode) + ", only a regular file is replaced";
+            return false;
+        }
+        mode = old.st_mode & 07777;
+    } else if (errno == ENOENT) {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    } else {
+        error = Reason("cannot look at it");
+        return false;
+    }
+    TempFile temp;
+    if (!CreateTemp(path, 0600, temp, error) || !WriteAndFlush(temp, bytes, error))
+        return false;
+    return FinishReplacement(temp, path, mode, error);
+}
+
+bool CreateFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
+{
+    TempFile temp;
+    if (!CreateTemp(path, 0666, temp, error) || !WriteAndFlush(temp, bytes, error))
+        return false;
+    if (!temp.Close()) {
+        error = Reason("cannot close the new file");
+        return false;
+    }
+    // link() never replaces an existing name, unlike rename().
+    if (Injected("link") || link(temp.path.c_str(), path.c_str()) != 0) {
+        error = errno == EEXIST ? std::string("already exists; it is not replaced")
+                                : Reason("cannot give the new file its name");
+        return false;
+    }
+    // The temporary name is removed by TempFile; the file keeps its new name.
+    SyncDirectory(path);
+    return true;
+}

@@ -1,0 +1,160 @@
+// Tiled maps (TMX and JSON, with TSX and TSJ tilesets): reading one into a
+// map record with its tile images composed in memory, and writing a board
+// as a Tiled map that comes back byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "board/map_record.h"
+#include "image/image_file.h"
+
+// A Tiled map or tileset file larger than this is refused unread.
+constexpr int64_t MaxTiledFileBytes = int64_t(64) << 20;
+
+// Bits 32, 31 and 30 of a gid: flipped horizontally, vertically and along
+// the diagonal; bit 29 only means something on hexagonal maps.
+constexpr uint32_t GidFlipH = 0x80000000u;
+constexpr uint32_t GidFlipV = 0x40000000u;
+constexpr uint32_t GidFlipD = 0x20000000u;
+constexpr uint32_t GidHex120 = 0x10000000u;
+constexpr uint32_t GidFlags = GidFlipH | GidFlipV | GidFlipD | GidHex120;
+
+// A custom property as the file holds it. `Text` is the value as written
+// (numbers formatted as JSON has them); a file property is already resolved
+// against the file that holds it, relative to the working directory.
+struct TiledProperty {
+    std::string Type;  // string, int, float, bool, color, file, object, class
+    std::string Text;
+};
+using TiledProperties = std::map<std::string, TiledProperty>;
+
+struct TiledFrame {
+    uint32_t TileId;
+    int Duration;  // milliseconds
+};
+
+// A tileset with every path resolved against the file that names it.
+struct TiledTileset {
+    std::string Source;  // the file it was read from, for messages
+    uint32_t FirstGid = 0;
+    std::string Name;
+    int TileWidth = 0, TileHeight = 0, Margin = 0, Spacing = 0, Columns = 0;
+    int64_t TileCount = 0;
+    std::string Image;        // the atlas image; empty for an image collection
+    bool HasTrans = false;    // a colour that the image shows as transparent
+    uint8_t Trans[3] = {0, 0, 0};
+    std::map<uint32_t, std::string> TileImages;  // image collection: local id -> image
+    std::map<uint32_t, std::vector<TiledFrame>> Animations;
+    TiledProperties Properties;
+};
+
+// What a map holds once read: its settings, its tilesets, and its visible
+// tile layers flattened top over bottom into one grid of gids (0: empty).
+struct TiledDocument {
+    std::string FileName;
+    int Width = 0, Height = 0, TileWidth = 0, TileHeight = 0;
+    bool Infinite = false;
+    bool HasBackground = false;
+    uint8_t Background[3] = {0, 0, 0};  // what transparent pixels show; black unless given
+    TiledProperties Properties;
+    std::vector<TiledTileset> Tilesets;
+    std::vector<uint32_t> Gids = std::vector<uint32_t>(MapSize * MapSize, 0);  // [ty * 64 + tx]
+    std::vector<std::string> Warnings;
+};
+
+// Reads a map held in memory; `fileName` names it in messages and decides the
+// format (.tmx: XML; .tmj, .json: JSON) and where its tilesets and images
+// lie. External tilesets are read from their files. Every fault is refused
+// with a message naming the file and what is wrong; `out` is then unchanged.
+bool ParseTiledMap(const uint8_t* data, size_t size, const std::string& fileName, TiledDocument& out,
+                   std::string& error);
+
+// Decodes one layer's data (or one chunk's) into exactly `cells` gids:
+// `encoding` "csv", "base64" or "" (the caller has read XML tile elements or
+// a JSON array itself), `compression` "", "zlib", "gzip" or "zstd". Never
+// inflates more than the cells need.
+bool DecodeLayerData(const std::string& text, const std::string& encoding, const std::string& compression,
+                     size_t cells, std::vector<uint32_t>& out, std::string& error);
+
+// A map made into a board: the record, and the images it needs that do not
+// exist yet (composed tile strips and a default sky), each with the name
+// that the record gives it.
+struct TiledImport {
+    struct NewImage {
+        std::string Name;
+        Image Pixels;
+    };
+    std::unique_ptr<MapRecord> Map;
+    std::vector<NewImage> Images;
+    std::vector<std::string> Warnings;
+};
+
+// Reads the Tiled map `fileName` and makes a board of it; new images are
+// named "`imagesDir`/tileNN.png" and "`imagesDir`/sky.png". Nothing is
+// written. On failure `error` names the file and the fault.
+bool ImportTiledMap(const std::string& fileName, const std::string& imagesDir, TiledImport& out,
+                    std::string& error);
+
+// The custom properties of the map that carry what Tiled has no field for.
+constexpr char PropOutsideTile[] = "outside_tile";            // int: gid shown outside the map (tile 0)
+constexpr char PropOutsideDelay[] = "outside_delay";          // int: AnimDelay
+constexpr char PropOutsideLastFrame[] = "outside_last_frame";  // int: AnimLastFrame
+constexpr char PropSky[] = "sky";                              // file: the sky panorama
+constexpr char PropExtraFloat[] = "extra_float";              // float: ExtraFloat
+// Written by export: the board's whole body, zlib-compressed and in base64,
+// so that what Tiled leaves alone comes back byte for byte.
+constexpr char PropBoard[] = "groundview_board";
+// On each exported tileset: the board tile it shows.
+constexpr char PropTile[] = "groundview_tile";
+
+// A board as a Tiled map: the map file's text and the images written beside
+// it (PNG copies of tile images that Tiled could not show as the board does).
+struct TiledExport {
+    struct File {
+        std::string Path;
+        std::vector<uint8_t> Bytes;
+    };
+    std::string Text;
+    std::vector<File> Images;
+};
+
+class World;
+// Makes a Tiled map of the board held in `world` (its images loaded) for the
+// file `outPath` (.tmx: XML; .tmj, .json: JSON). Nothing is written.
+bool ExportTiledMap(const World& world, const std::string& outPath, TiledExport& out, std::string& error);
+
+// The codecs under layer data, shared by reader and writer. Each refuses
+// what does not decode, with the reason (no file name) in `error`.
+bool DecodeBase64(const std::string& text, std::vector<uint8_t>& out, std::string& error);
+std::string EncodeBase64(const std::vector<uint8_t>& bytes);
+// Inflates `compression` ("zlib", "gzip" or "zstd") data to exactly
+// `expected` bytes, refusing as soon as it would give more.
+bool Inflate(const std::vector<uint8_t>& in, const std::string& compression, size_t expected,
+             std::vector<uint8_t>& out, std::string& error);
+std::vector<uint8_t> DeflateZlib(const std::vector<uint8_t>& bytes);
+
+// How a board cell shows in Tiled: the board tile drawn, and the animation
+// Tiled is given for it (LastFrame 0: still). Cells that look alike share
+// one gid in an exported map.
+struct BoardLook {
+    int Tile = -1;
+    int Delay = 0;
+    int LastFrame = 0;
+    bool operator==(const BoardLook& other) const
+    {
+        return Tile == other.Tile && Delay == other.Delay && LastFrame == other.LastFrame;
+    }
+};
+// The look that export gives `cell`: tile `Tile`, or the last when Tile is
+// beyond the count, as the renderer draws it; animated when the cell
+// animates and its frames lie within the image's `frames[tile]`.
+BoardLook ExportedLook(const MapCell& cell, int tileCount, const std::vector<int>& frames);
+
+// Frame durations: ticks at 33 a second to Tiled's milliseconds and back
+// (rounded to the nearest; a frame lasts at least one tick).
+int FrameMilliseconds(int ticks);
+int DurationTicks(int64_t milliseconds);
