@@ -106,7 +106,7 @@ void LoadMap(benchmark::State& state)
     World world;
     for (auto _ : state) {
         if (world.LoadMap(Board.c_str()) != 0) {
-            state.SkipWithError(world.LastError().c_str());
+            state.SkipWithError(world.LastError().Message().c_str());
             break;
         }
     }
@@ -138,16 +138,16 @@ int main(int argc, char** argv)
         benchmark::Initialize(&argc, argv);
     if (!makeBoard && benchmark::ReportUnrecognizedArguments(argc, argv))
         return 2;
-    std::string error;
+    Error error;
     if (!StartAllegroHeadless(error)) {
-        std::fprintf(stderr, "groundview_bench: cannot start Allegro: %s\n", error.c_str());
+        std::fprintf(stderr, "groundview_bench: cannot start Allegro: %s\n", error.Message().c_str());
         return 1;
     }
     BuildTables();
 
     if (makeBoard) {
         if (!MakeBenchBoard(argv[2], error)) {
-            std::fprintf(stderr, "groundview_bench: %s\n", error.c_str());
+            std::fprintf(stderr, "groundview_bench: %s\n", error.Message().c_str());
             return 1;
         }
         std::printf("%s/bench.brd\n", argv[2]);
@@ -159,7 +159,7 @@ int main(int argc, char** argv)
     World world;
     if (Board.empty() || world.LoadMap(Board.c_str()) != 0) {
         std::fprintf(stderr, "groundview_bench: no board to draw: %s\n",
-                     Board.empty() ? error.c_str() : world.LastError().c_str());
+                     Board.empty() ? error.Message().c_str() : world.LastError().Message().c_str());
         RemoveBenchBoard();
         return 1;
     }

@@ -37,10 +37,10 @@ BitmapPtr GradientSky()
 // cell, a quarter of the cells animated, the ground outside animated too.
 }  // namespace
 
-bool MakeBenchBoard(const std::string& directory, std::string& error)
+bool MakeBenchBoard(const std::string& directory, Error& error)
 {
     if (chdir(directory.c_str()) != 0) {
-        error = "cannot change to " + directory;
+        error = Error{directory, "cannot change to it"};
         return false;
     }
     World world;
@@ -75,7 +75,7 @@ bool MakeBenchBoard(const std::string& directory, std::string& error)
     return true;
 }
 
-std::string PrepareBenchBoard(std::string& description, std::string& error)
+std::string PrepareBenchBoard(std::string& description, Error& error)
 {
     const std::string data = std::string(GROUNDVIEW_SOURCE_DIR) + "/data";
     if (access((data + "/test.brd").c_str(), R_OK | W_OK) == 0 && chdir(GROUNDVIEW_SOURCE_DIR) == 0) {
@@ -84,7 +84,7 @@ std::string PrepareBenchBoard(std::string& description, std::string& error)
     }
     char directory[] = "/tmp/groundview-bench-XXXXXX";
     if (!mkdtemp(directory)) {
-        error = "cannot make a directory under /tmp";
+        error = Error{"/tmp", "cannot make a directory under it"};
         return "";
     }
     MadeDirectory = directory;

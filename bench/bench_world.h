@@ -11,11 +11,11 @@
 // are relative to), else a made map written into a fresh directory under
 // /tmp that becomes the working directory. Empty with `error` set when
 // neither works. `description` says which one it is.
-std::string PrepareBenchBoard(std::string& description, std::string& error);
+std::string PrepareBenchBoard(std::string& description, Error& error);
 
 // Writes the made map into `directory` as bench.brd with its images, named
 // relative to that directory, which becomes the working directory.
-bool MakeBenchBoard(const std::string& directory, std::string& error);
+bool MakeBenchBoard(const std::string& directory, Error& error);
 
 // Removes the made map's directory, if one was made.
 void RemoveBenchBoard();

@@ -48,9 +48,9 @@ void Import(benchmark::State& state)
 {
     for (auto _ : state) {
         TiledImport imported;
-        std::string error;
+        Error error;
         if (!ImportTiledMap(MapName, "town", imported, error)) {
-            state.SkipWithError(error.c_str());
+            state.SkipWithError(error.Message().c_str());
             break;
         }
         size_t bytes = 0;
@@ -64,14 +64,14 @@ void Export(benchmark::State& state, const char* out)
 {
     World world;
     if (world.LoadMap("town.brd") != 0) {
-        state.SkipWithError(world.LastError().c_str());
+        state.SkipWithError(world.LastError().Message().c_str());
         return;
     }
     for (auto _ : state) {
         TiledExport exported;
-        std::string error;
+        Error error;
         if (!ExportTiledMap(world, out, exported, error)) {
-            state.SkipWithError(error.c_str());
+            state.SkipWithError(error.Message().c_str());
             break;
         }
         benchmark::DoNotOptimize(exported.Text.data());
@@ -83,9 +83,9 @@ void Export(benchmark::State& state, const char* out)
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    std::string error;
+    Error error;
     if (!StartAllegroHeadless(error)) {
-        std::fprintf(stderr, "tiled_bench: cannot start Allegro: %s\n", error.c_str());
+        std::fprintf(stderr, "tiled_bench: cannot start Allegro: %s\n", error.Message().c_str());
         return 1;
     }
     char directory[] = "/tmp/groundview-tiled-bench-XXXXXX";
@@ -95,7 +95,7 @@ int main(int argc, char** argv)
     // The board to export: the town imported, its images written.
     TiledImport imported;
     if (!ImportTiledMap(MapName, "town", imported, error)) {
-        std::fprintf(stderr, "tiled_bench: %s\n", error.c_str());
+        std::fprintf(stderr, "tiled_bench: %s\n", error.Message().c_str());
         return 1;
     }
     fs::create_directory("town");

@@ -79,11 +79,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const bool refused = world.LoadMapFromMemory(data, size, FileName) != 0;
     Require(refused == FormatRefuses(data, size),
-            refused ? "a sound board file was refused: " + world.LastError() : "a malformed board file was loaded");
+            refused ? "a sound board file was refused: " + world.LastError().Message() : "a malformed board file was loaded");
     if (refused) {
         Require(before.Same(world), "a refused board file changed the World");
-        Require(world.LastError().rfind(std::string(FileName) + ": ", 0) == 0,
-                "the message does not start with the file name: " + world.LastError());
+        Require(world.LastError().Message().rfind(std::string(FileName) + ": ", 0) == 0,
+                "the message does not start with the file name: " + world.LastError().Message());
         return 0;
     }
 

@@ -47,7 +47,7 @@ static void WriteImage(const char* name, int width, int height)
 
 void StartFuzzing()
 {
-    std::string error;
+    Error error;
     Require(StartAllegroHeadless(error), "cannot start Allegro: " + error);
     BuildTables();
 

@@ -18,10 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Image image;
     image.Width = -7;  // a mark that a refusal must leave
-    std::string error;
+    Error error;
     if (!DecodeImage(data, size, "fuzz.img", AllegroReaders(), image, error)) {
         Require(image.Width == -7 && image.Rgba.empty(), "a refused image changed the result");
-        Require(error.rfind("fuzz.img: ", 0) == 0, "a refusal does not name the file: " + error);
+        Require(error.Message().rfind("fuzz.img: ", 0) == 0, "a refusal does not name the file: " + error);
         return 0;
     }
     Require(image.Width > 0 && image.Height > 0 && int64_t(image.Width) * image.Height <= MaxImagePixels,

@@ -29,11 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     World world;
     MarkWorld(world);
     const WorldCopy before(world);
-    std::string error;
+    Error error;
     if (!LoadTiledMap(world, name, error)) {
         Require(before.Same(world), "a refused map changed the World");
-        Require(error.rfind(std::string(name) + ": ", 0) == 0 || error.find(".ts") != std::string::npos ||
-                    error.find(".bmp") != std::string::npos,
+        Require(error.Message().rfind(std::string(name) + ": ", 0) == 0 || error.Message().find(".ts") != std::string::npos ||
+                    error.Message().find(".bmp") != std::string::npos,
                 "the message names no file: " + error);
         return 0;
     }

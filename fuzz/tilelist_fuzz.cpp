@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     list.Count = -7;
     list.Names = {"untouched"};
     list.End = 99;
-    std::string error;
+    Error error;
     const bool accepted = ParseTileList(reinterpret_cast<const char*>(data), size, ListName, list, error);
     if (accepted) {
         Require(list.Count >= 0 && list.Count <= MaxTiles, "an accepted count lies outside 0..100");
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } else {
         Require(list.Count == -7 && list.Names.size() == 1 && list.Names[0] == "untouched" && list.End == 99,
                 "a refused list changed the result");
-        Require(error.rfind(std::string(ListName) + ": ", 0) == 0,
+        Require(error.Message().rfind(std::string(ListName) + ": ", 0) == 0,
                 "the message does not start with the list's name: " + error);
     }
 
@@ -77,9 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     MarkWorld(world);
     const WorldCopy before(world);
     const int result = world.NewMap(ListName);
-    Require((result == 0) == accepted, "NewMap and the parser disagree: " + world.LastError());
+    Require((result == 0) == accepted, "NewMap and the parser disagree: " + world.LastError().Message());
     if (!accepted) {
-        Require(world.LastError() == error, "NewMap says \"" + world.LastError() + "\", the parser \"" + error + "\"");
+        Require(world.LastError().Message() == error, "NewMap says \"" + world.LastError().Message() + "\", the parser \"" + error + "\"");
         Require(before.Same(world), "a refused list changed the World");
         return 0;
     }

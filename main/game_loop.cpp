@@ -60,10 +60,10 @@ public:
         }
         Watch.NoteMapRead();
         auto fresh = std::make_unique<World>();
-        std::string error;
+        Error error;
         if (!OpenMap(*fresh, Map, error)) {
             Watch.SettleFailure();
-            Pending = error;
+            Pending = error.Message();
             PendingSince = now;
             return false;
         }
@@ -116,8 +116,11 @@ int GameLoop(Viewer& shell, std::string& failure)
     blit(shell.Board.get(), backbuffer, 0, 0, 0, 0, FrameWidth, FrameHeight);
 
     const std::string& map = options.files.map;
-    if (!OpenMap(*world, map, failure))
+    Error error;
+    if (!OpenMap(*world, map, error)) {
+        failure = error.Message();
         return 1;
+    }
     DrawMapBox(shell, *world);
     std::unique_ptr<Reloader> reloader;
     if (options.watch)
@@ -134,10 +137,10 @@ int GameLoop(Viewer& shell, std::string& failure)
         while (gcounter.load() != 0) {
             StepViewer(viewer, TickKeys{key[KEY_RIGHT] != 0, key[KEY_LEFT] != 0, key[KEY_UP] != 0});
             if (key[KEY_F12]) {
-                std::string error;
+                Error error;
                 const bool saved = WritePicture(options.files.screenshot, backbuffer, PictureFormat::Bmp, error);
                 if (!saved && !screenshotFailing)
-                    std::fprintf(stderr, "groundview: screenshot %s\n", error.c_str());
+                    std::fprintf(stderr, "groundview: screenshot %s\n", error.Message().c_str());
                 screenshotFailing = !saved;
             }
             world->AnimateTiles();

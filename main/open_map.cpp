@@ -18,7 +18,7 @@ bool IsTiledMapName(const std::string& name)
     return extension == "tmx" || extension == "tmj" || extension == "json";
 }
 
-bool OpenMap(World& world, const std::string& name, std::string& error)
+bool OpenMap(World& world, const std::string& name, Error& error)
 {
     if (IsTiledMapName(name))
         return LoadTiledMap(world, name.c_str(), error);

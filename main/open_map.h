@@ -11,4 +11,4 @@ bool IsTiledMapName(const std::string& name);
 
 // Loads the map `name` into `world`. On failure returns false with `error`
 // naming the file and the fault, and `world` is left as it was.
-bool OpenMap(World& world, const std::string& name, std::string& error);
+bool OpenMap(World& world, const std::string& name, Error& error);

@@ -46,10 +46,10 @@ bool Init(Viewer& viewer, std::string& failure)
         failure = "out of memory for the back buffer";
         return false;
     }
-    std::string reason;
+    Error reason;
     viewer.Board = LoadImage(viewer.Options.files.boardPicture.c_str(), reason);
     if (!viewer.Board) {
-        failure = "cannot load the frame picture: " + reason;
+        failure = "cannot load the frame picture: " + reason.Message();
         return false;
     }
     clear_bitmap(viewer.Backbuffer.get());

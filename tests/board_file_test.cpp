@@ -167,7 +167,7 @@ TEST(BoardFile, LoadsEveryFieldFromItsPlace)
     WriteBytes("a.brd", board.Build());
 
     World world;
-    ASSERT_EQ(world.LoadMap("a.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("a.brd"), 0) << world.LastError().Message();
     // Record 1 is cell (1, 0), record 64 cell (0, 1), record 4095 cell (63, 63).
     EXPECT_TRUE(SameCell(world.Cells[1][0], ExpectedCell(1)));
     EXPECT_TRUE(SameCell(world.Cells[0][1], ExpectedCell(64)));
@@ -200,7 +200,7 @@ TEST(BoardFile, SmallestFileHasNoTilesAndIs61589Bytes)
     World empty;
     std::strcpy(empty.SkyName, "s.bmp");
     empty.ExtraFloat = 0.5f;
-    ASSERT_EQ(empty.CreateMap("small.brd"), 0) << empty.LastError();
+    ASSERT_EQ(empty.CreateMap("small.brd"), 0) << empty.LastError().Message();
     const Bytes bytes = ReadBytes("small.brd");
     ASSERT_EQ(bytes.size(), 61589u);
     EXPECT_EQ(bytes[0], 0);
@@ -218,7 +218,7 @@ TEST(BoardFile, SmallestFileHasNoTilesAndIs61589Bytes)
     board.animDelay = 0x11223344;
     WriteBytes("n0.brd", board.Build());
     World world;
-    ASSERT_EQ(world.LoadMap("n0.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("n0.brd"), 0) << world.LastError().Message();
     EXPECT_EQ(world.TileCount, 0);
     EXPECT_TRUE(world.Tiles.empty());
     EXPECT_EQ(world.AnimDelay, 0x11223344);
@@ -234,7 +234,7 @@ TEST(BoardFile, SavedRecordsFollowTheFileOrder)
     world.Cells[63][63].LastFrame = 0x99;
     world.Cells[63][63].Frame = 0x77;  // never stored
     world.Cells[5][6].Delay = -1;
-    ASSERT_EQ(world.CreateMap("order.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.CreateMap("order.brd"), 0) << world.LastError().Message();
     const Bytes bytes = ReadBytes("order.brd");
     const size_t body = 5;
     EXPECT_EQ(Bytes(bytes.begin() + body + 15, bytes.begin() + body + 19), (Bytes{0x0D, 0x0C, 0x0B, 0x0A}));
@@ -281,8 +281,8 @@ TEST_P(BoardRoundTrip, LoadThenSaveGivesTheSameBytes)
     WriteBytes("b.brd", original);
 
     World world;
-    ASSERT_EQ(world.LoadMap("b.brd"), 0) << world.LastError();
-    ASSERT_EQ(world.SaveMap("b.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("b.brd"), 0) << world.LastError().Message();
+    ASSERT_EQ(world.SaveMap("b.brd"), 0) << world.LastError().Message();
     const Bytes saved = ReadBytes("b.brd");
 
     // Everything is as it was but the sky slot after its NUL, which holds
@@ -295,7 +295,7 @@ TEST_P(BoardRoundTrip, LoadThenSaveGivesTheSameBytes)
 
     // And it loads to the same World.
     World again;
-    ASSERT_EQ(again.LoadMap("b.brd"), 0) << again.LastError();
+    ASSERT_EQ(again.LoadMap("b.brd"), 0) << again.LastError().Message();
     WorldState first = Snapshot(world);
     WorldState second = Snapshot(again);
     first.tiles.clear();  // different bitmaps, of course
@@ -326,7 +326,7 @@ TEST(BoardFile, MissingImageKeepsItsNameAndIsWrittenBack)
     board.sky = "nosky.bmp";
     WriteBytes("m.brd", board.Build());
     World world;
-    ASSERT_EQ(world.LoadMap("m.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("m.brd"), 0) << world.LastError().Message();
     ASSERT_EQ(world.Tiles.size(), 1u);
     EXPECT_EQ(world.Tiles[0]->w, 32);
     EXPECT_EQ(world.Tiles[0]->h, 32);
@@ -334,7 +334,7 @@ TEST(BoardFile, MissingImageKeepsItsNameAndIsWrittenBack)
     EXPECT_EQ(world.Sky->w, 2880);
     EXPECT_EQ(world.Sky->h, 101);
     EXPECT_STREQ(world.SkyName, "nosky.bmp");
-    ASSERT_EQ(world.SaveMap("m.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.SaveMap("m.brd"), 0) << world.LastError().Message();
     EXPECT_TRUE(ReadBytes("m.brd") == board.Build());
 }
 
@@ -343,12 +343,12 @@ TEST(BoardFile, SaveStoresTheCurrentTickButNeverTheFrame)
     ScratchDir dir;
     WriteBytes("t.brd", Board().Build());
     World world;
-    ASSERT_EQ(world.LoadMap("t.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("t.brd"), 0) << world.LastError().Message();
     world.Cells[3][4].Tick = -42;
     world.Cells[3][4].Frame = 7;
-    ASSERT_EQ(world.SaveMap("t.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.SaveMap("t.brd"), 0) << world.LastError().Message();
     World fresh;
-    ASSERT_EQ(fresh.LoadMap("t.brd"), 0) << fresh.LastError();
+    ASSERT_EQ(fresh.LoadMap("t.brd"), 0) << fresh.LastError().Message();
     EXPECT_EQ(fresh.Cells[3][4].Tick, -42);
     EXPECT_EQ(fresh.Cells[3][4].Frame, 0);
 }
@@ -361,16 +361,16 @@ TEST(BoardFile, AShorterBodyLeavesTheOldBytesAfterIt)
     const Bytes original = board.Build();
     WriteBytes("s.brd", original);
     World world;
-    ASSERT_EQ(world.LoadMap("s.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("s.brd"), 0) << world.LastError().Message();
     world.TileCount = 1;
     world.Tiles.resize(1);
-    ASSERT_EQ(world.SaveMap("s.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.SaveMap("s.brd"), 0) << world.LastError().Message();
     const Bytes saved = ReadBytes("s.brd");
     ASSERT_EQ(saved.size(), original.size());
     const size_t newEnd = 5 + 61584 + 128;
     EXPECT_TRUE(std::equal(saved.begin() + newEnd, saved.end(), original.begin() + newEnd));
     World again;
-    ASSERT_EQ(again.LoadMap("s.brd"), 0) << again.LastError();
+    ASSERT_EQ(again.LoadMap("s.brd"), 0) << again.LastError().Message();
     EXPECT_EQ(again.TileCount, 1);
     EXPECT_STREQ(again.SkyName, "sky.bmp");
     EXPECT_EQ(again.AnimLastFrame, 2);
@@ -384,15 +384,15 @@ TEST(BoardFile, ALongerBodyGrowsTheFile)
     board.trailing = {1, 2, 3};
     WriteBytes("g.brd", board.Build());
     World world;
-    ASSERT_EQ(world.LoadMap("g.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("g.brd"), 0) << world.LastError().Message();
     world.TileCount = 2;
     std::strcpy(world.TileNames[1], "b.bmp");
     world.Tiles.push_back(MakeTilePlaceholder());
-    ASSERT_EQ(world.SaveMap("g.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.SaveMap("g.brd"), 0) << world.LastError().Message();
     // The new body runs over the three trailing bytes, and no further.
     EXPECT_EQ(ReadBytes("g.brd").size(), size_t(5 + 61584 + 256));
     World again;
-    ASSERT_EQ(again.LoadMap("g.brd"), 0) << again.LastError();
+    ASSERT_EQ(again.LoadMap("g.brd"), 0) << again.LastError().Message();
     EXPECT_STREQ(again.TileNames[1], "b.bmp");
 }
 
@@ -407,12 +407,12 @@ TEST(BoardFile, ASecondLoadKeepsTheRunningAnimationAndReplacesTheImages)
     WriteBytes("two.brd", other.Build());
 
     World world;
-    ASSERT_EQ(world.LoadMap("one.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("one.brd"), 0) << world.LastError().Message();
     world.Cells[9][9].Frame = 3;
     world.AnimFrame = 5;
     world.AnimTick = 2;
     world.ColumnBase = 161;
-    ASSERT_EQ(world.LoadMap("two.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("two.brd"), 0) << world.LastError().Message();
     EXPECT_EQ(world.Cells[9][9].Frame, 3);
     EXPECT_EQ(world.AnimFrame, 5);
     EXPECT_EQ(world.AnimTick, 2);
@@ -445,15 +445,15 @@ TEST(BoardFile, SaveKeepsPermissionBitsAndFollowsSymbolicLinks)
     WriteBytes("p.brd", Board().Build());
     ASSERT_EQ(chmod("p.brd", 0640), 0);
     World world;
-    ASSERT_EQ(world.LoadMap("p.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("p.brd"), 0) << world.LastError().Message();
     world.AnimDelay = 99;
-    ASSERT_EQ(world.SaveMap("p.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.SaveMap("p.brd"), 0) << world.LastError().Message();
     EXPECT_EQ(ModeOf("p.brd"), 0640u);
 
     // Root can give the file back to its owner; others cannot, and need not.
     if (geteuid() == 0) {
         ASSERT_EQ(chown("p.brd", 1234, 4321), 0);
-        ASSERT_EQ(world.SaveMap("p.brd"), 0) << world.LastError();
+        ASSERT_EQ(world.SaveMap("p.brd"), 0) << world.LastError().Message();
         struct stat owned;
         ASSERT_EQ(stat("p.brd", &owned), 0);
         EXPECT_EQ(owned.st_uid, 1234u);
@@ -463,7 +463,7 @@ TEST(BoardFile, SaveKeepsPermissionBitsAndFollowsSymbolicLinks)
 
     ASSERT_EQ(symlink("p.brd", "link.brd"), 0);
     world.AnimDelay = 98;
-    ASSERT_EQ(world.SaveMap("link.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.SaveMap("link.brd"), 0) << world.LastError().Message();
     struct stat info;
     ASSERT_EQ(lstat("link.brd", &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
@@ -527,7 +527,7 @@ TEST(BoardFile, EveryMalformedFileIsRefusedAndChangesNothing)
     World world;
     ASSERT_EQ(world.LoadMap("ok.brd") != 0, true);  // nothing there yet
     WriteBytes("ok.brd", good);
-    ASSERT_EQ(world.LoadMap("ok.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("ok.brd"), 0) << world.LastError().Message();
     world.Cells[2][2].Frame = 1;
     world.AnimFrame = 1;
     const WorldState before = Snapshot(world);
@@ -536,17 +536,17 @@ TEST(BoardFile, EveryMalformedFileIsRefusedAndChangesNothing)
         SCOPED_TRACE(c.what);
         WriteBytes("bad.brd", c.bytes);
         EXPECT_NE(world.LoadMap("bad.brd"), 0);
-        EXPECT_EQ(world.LastError(), std::string("bad.brd: ") + c.message);
+        EXPECT_EQ(world.LastError().Message(), std::string("bad.brd: ") + c.message);
         EXPECT_TRUE(Unchanged(before, world));
     }
 
     ASSERT_EQ(mkdir("folder.brd", 0755), 0);
     EXPECT_NE(world.LoadMap("folder.brd"), 0);
-    EXPECT_EQ(world.LastError(), "folder.brd: is a directory, not a regular file");
+    EXPECT_EQ(world.LastError().Message(), "folder.brd: is a directory, not a regular file");
     EXPECT_NE(world.LoadMap("none/x.brd"), 0);
-    EXPECT_EQ(world.LastError(), "none/x.brd: cannot open: No such file or directory");
+    EXPECT_EQ(world.LastError().Message(), "none/x.brd: cannot open: No such file or directory");
     EXPECT_NE(world.LoadMap("/dev/zero"), 0);
-    EXPECT_EQ(world.LastError(), "/dev/zero: is a device, not a regular file");
+    EXPECT_EQ(world.LastError().Message(), "/dev/zero: is a device, not a regular file");
     EXPECT_TRUE(Unchanged(before, world));
 }
 
@@ -554,7 +554,7 @@ TEST(BoardFile, TheParserWorksOnBytesAlone)
 {
     const Bytes good = Board().Build();
     auto board = std::make_unique<BoardFile>();
-    std::string error;
+    Error error;
     ASSERT_TRUE(ParseBoard(good.data(), good.size(), "mem", *board, error)) << error;
     EXPECT_EQ(board->BodyOffset, 5);
     EXPECT_EQ(board->FileSize, good.size());
@@ -564,7 +564,7 @@ TEST(BoardFile, TheParserWorksOnBytesAlone)
         Bytes prefix(good.begin(), good.begin() + static_cast<long>(size));
         prefix.shrink_to_fit();
         ASSERT_FALSE(ParseBoard(prefix.data(), prefix.size(), "mem", *board, error)) << size;
-        ASSERT_EQ(error.rfind("mem: ", 0), 0u) << error;
+        ASSERT_EQ(error.Message().rfind("mem: ", 0), 0u) << error;
     }
 }
 
@@ -594,22 +594,22 @@ TEST(BoardFile, ARefusedSaveLeavesTheFileAsItWas)
     for (const auto& [bytes, message] : cases) {
         WriteBytes("short.brd", bytes);
         EXPECT_NE(world.SaveMap("short.brd"), 0);
-        EXPECT_EQ(world.LastError(), message);
+        EXPECT_EQ(world.LastError().Message(), message);
         EXPECT_TRUE(ReadBytes("short.brd") == bytes);
     }
     EXPECT_NE(world.SaveMap("absent.brd"), 0);
-    EXPECT_EQ(world.LastError(), "absent.brd: cannot open for writing: No such file or directory");
+    EXPECT_EQ(world.LastError().Message(), "absent.brd: cannot open for writing: No such file or directory");
     EXPECT_FALSE(FileExists("absent.brd"));
 
     // A map that could not be read back is not written.
     WriteBytes("ok.brd", Board().Build());
     world.TileCount = 101;
     EXPECT_NE(world.SaveMap("ok.brd"), 0);
-    EXPECT_EQ(world.LastError(), "ok.brd: not saved: the map's tile count 101 is outside 0..100");
+    EXPECT_EQ(world.LastError().Message(), "ok.brd: not saved: the map's tile count 101 is outside 0..100");
     world.TileCount = 1;
     std::memset(world.TileNames[0], 'z', NameSlotSize);
     EXPECT_NE(world.SaveMap("ok.brd"), 0);
-    EXPECT_EQ(world.LastError(), "ok.brd: not saved: the map's tile name slot 0 has no terminating NUL");
+    EXPECT_EQ(world.LastError().Message(), "ok.brd: not saved: the map's tile name slot 0 has no terminating NUL");
     EXPECT_TRUE(ReadBytes("ok.brd") == Board().Build());
     EXPECT_EQ(FilesIn("."), (std::set<std::string>{".", "..", "short.brd", "ok.brd"}));
 }
@@ -625,7 +625,7 @@ TEST(BoardFile, SaveRefusesAFileItMayNotWrite)
     EXPECT_TRUE(AsNobody([] {
         World world;
         return world.SaveMap("ro.brd") != 0 &&
-               world.LastError() == "ro.brd: cannot open for writing: Permission denied";
+               world.LastError().Message() == "ro.brd: cannot open for writing: Permission denied";
     }));
     EXPECT_TRUE(ReadBytes("ro.brd") == before);
     EXPECT_EQ(FilesIn("."), (std::set<std::string>{".", "..", "ro.brd"}));
@@ -664,7 +664,7 @@ TEST(BoardFile, AFailureAtAnyStepOfASaveLeavesTheFileByteIdentical)
     ASSERT_EQ(chmod("f.brd", 0604), 0);
     const std::set<std::string> files = FilesIn(".");
     World world;
-    ASSERT_EQ(world.LoadMap("f.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("f.brd"), 0) << world.LastError().Message();
     world.AnimDelay = 1234;
 
     const int steps = FailEachStep(
@@ -672,7 +672,7 @@ TEST(BoardFile, AFailureAtAnyStepOfASaveLeavesTheFileByteIdentical)
             if (succeeds) {
                 // Count on a copy, so that the real file stays for the failures.
                 WriteBytes("count.brd", original);
-                ASSERT_EQ(world.SaveMap("count.brd"), 0) << world.LastError();
+                ASSERT_EQ(world.SaveMap("count.brd"), 0) << world.LastError().Message();
                 ASSERT_EQ(unlink("count.brd"), 0);
             } else {
                 EXPECT_NE(world.SaveMap("f.brd"), 0);
@@ -682,14 +682,14 @@ TEST(BoardFile, AFailureAtAnyStepOfASaveLeavesTheFileByteIdentical)
             EXPECT_TRUE(ReadBytes("f.brd") == original);
             EXPECT_EQ(ModeOf("f.brd"), 0604u);
             EXPECT_EQ(FilesIn("."), files) << "a temporary file was left behind";
-            EXPECT_EQ(world.LastError().rfind("f.brd: not saved, the file is unchanged: ", 0), 0u)
-                << world.LastError();
-            EXPECT_TRUE(Contains(world.LastError(), "Input/output error")) << step << ": " << world.LastError();
+            EXPECT_EQ(world.LastError().Message().rfind("f.brd: not saved, the file is unchanged: ", 0), 0u)
+                << world.LastError().Message();
+            EXPECT_TRUE(Contains(world.LastError().Message(), "Input/output error")) << step << ": " << world.LastError().Message();
         });
     // create, 4 chunks of a 61845-byte file, fsync, chmod, close, rename.
     EXPECT_EQ(steps, 9);
 
-    ASSERT_EQ(world.SaveMap("f.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.SaveMap("f.brd"), 0) << world.LastError().Message();
     World again;
     ASSERT_EQ(again.LoadMap("f.brd"), 0);
     EXPECT_EQ(again.AnimDelay, 1234);
@@ -715,7 +715,7 @@ TEST(BoardFile, ASaveBeyondTheFileSizeLimitFailsCleanly)
         World world;
         world.TileCount = 0;
         const int result = world.SaveMap("big.brd");
-        const bool named = world.LastError().find("big.brd: not saved, the file is unchanged: "
+        const bool named = world.LastError().Message().find("big.brd: not saved, the file is unchanged: "
                                                   "cannot write the new file: File too large") == 0;
         _exit(result != 0 && named ? 0 : 1);
     }
@@ -736,17 +736,17 @@ TEST(BoardFile, CreateNeverReplacesAFile)
     World world;
     WriteBytes("there.brd", Bytes{1, 2, 3});
     EXPECT_NE(world.CreateMap("there.brd"), 0);
-    EXPECT_EQ(world.LastError(), "there.brd: not created: already exists; it is not replaced");
+    EXPECT_EQ(world.LastError().Message(), "there.brd: not created: already exists; it is not replaced");
     EXPECT_TRUE(ReadBytes("there.brd") == (Bytes{1, 2, 3}));
     EXPECT_EQ(FilesIn("."), (std::set<std::string>{".", "..", "there.brd"}));
 
     EXPECT_NE(world.CreateMap("no/such/dir.brd"), 0);
-    EXPECT_TRUE(Contains(world.LastError(), "no/such/dir.brd: not created: cannot create a temporary file"))
-        << world.LastError();
+    EXPECT_TRUE(Contains(world.LastError().Message(), "no/such/dir.brd: not created: cannot create a temporary file"))
+        << world.LastError().Message();
 
-    ASSERT_EQ(world.CreateMap("new.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.CreateMap("new.brd"), 0) << world.LastError().Message();
     EXPECT_EQ(ModeOf("new.brd"), 0666u & ~[] { mode_t m = umask(0); umask(m); return m; }());
-    EXPECT_EQ(world.LoadMap("new.brd"), 0) << world.LastError();
+    EXPECT_EQ(world.LoadMap("new.brd"), 0) << world.LastError().Message();
 }
 
 TEST(BoardFile, AFailureAtAnyStepOfACreateLeavesNoFile)
@@ -756,7 +756,7 @@ TEST(BoardFile, AFailureAtAnyStepOfACreateLeavesNoFile)
     const int steps = FailEachStep(
         [&](bool succeeds) {
             if (succeeds) {
-                ASSERT_EQ(world.CreateMap("count.brd"), 0) << world.LastError();
+                ASSERT_EQ(world.CreateMap("count.brd"), 0) << world.LastError().Message();
                 ASSERT_EQ(unlink("count.brd"), 0);
             } else {
                 EXPECT_NE(world.CreateMap("c.brd"), 0);
@@ -764,11 +764,11 @@ TEST(BoardFile, AFailureAtAnyStepOfACreateLeavesNoFile)
         },
         [&](const std::string&) {
             EXPECT_EQ(FilesIn("."), (std::set<std::string>{".", ".."}));
-            EXPECT_EQ(world.LastError().rfind("c.brd: not created: ", 0), 0u) << world.LastError();
+            EXPECT_EQ(world.LastError().Message().rfind("c.brd: not created: ", 0), 0u) << world.LastError().Message();
         });
     // create, 4 chunks of 61589 bytes, fsync, close, link.
     EXPECT_EQ(steps, 8);
-    ASSERT_EQ(world.CreateMap("c.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.CreateMap("c.brd"), 0) << world.LastError().Message();
     EXPECT_EQ(ReadBytes("c.brd").size(), 61589u);
 }
 
@@ -778,14 +778,14 @@ TEST(BoardFile, ABackslashInTheBoardFileNameSeparatesDirectories)
     ASSERT_EQ(mkdir("data", 0755), 0);
     World world;
     world.AnimDelay = 5;
-    ASSERT_EQ(world.CreateMap("data\\test.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.CreateMap("data\\test.brd"), 0) << world.LastError().Message();
     EXPECT_TRUE(FileExists("data/test.brd"));
     world.AnimDelay = 6;
-    ASSERT_EQ(world.SaveMap("data\\test.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.SaveMap("data\\test.brd"), 0) << world.LastError().Message();
     World again;
-    ASSERT_EQ(again.LoadMap("data\\test.brd"), 0) << again.LastError();
+    ASSERT_EQ(again.LoadMap("data\\test.brd"), 0) << again.LastError().Message();
     EXPECT_EQ(again.AnimDelay, 6);
     // Messages name the file as it was opened.
     EXPECT_NE(again.LoadMap("data\\none.brd"), 0);
-    EXPECT_EQ(again.LastError(), "data/none.brd: cannot open: No such file or directory");
+    EXPECT_EQ(again.LastError().Message(), "data/none.brd: cannot open: No such file or directory");
 }

@@ -22,7 +22,7 @@ void MakeBoard(const std::string& name)
     for (auto& column : world.Cells)
         for (MapCell& cell : column)
             cell.Tile = static_cast<uint8_t>((&cell - &column[0]) % 2);
-    ASSERT_EQ(world.CreateMap(name.c_str()), 0) << world.LastError();
+    ASSERT_EQ(world.CreateMap(name.c_str()), 0) << world.LastError().Message();
 }
 
 std::string Bench(const std::string& arguments)

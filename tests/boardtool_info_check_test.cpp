@@ -40,7 +40,7 @@ void MakeGoodMap(const std::string& dir)
     world.Cells[6][6].Flags = CellAnimated | 0x01;
     world.Cells[6][6].Tile = 1;
     world.Cells[7][7].LastFrame = 9;  // not animated: stays at frame 0
-    ASSERT_EQ(world.CreateMap((dir + "/map.brd").c_str()), 0) << world.LastError();
+    ASSERT_EQ(world.CreateMap((dir + "/map.brd").c_str()), 0) << world.LastError().Message();
 }
 
 }  // namespace
@@ -98,7 +98,7 @@ TEST(BoardtoolInfo, ShowsOddHeadersTrailingBytesAndUnknownTiles)
               "tile 0: a\\x0Ab.bmp: cannot be loaded: a\\x0Ab.bmp: cannot open: No such file or directory\n"
               "global animation: delay 0, last frame 0\n"
               "extra float: -0.00100000005\n"
-              "sky: : cannot be loaded: : cannot open: No such file or directory\n"
+              "sky: : cannot be loaded: cannot open: No such file or directory\n"
               "animated cells: 1 of 4096\n"
               "tile 0: 4095 cells, 0 animated\n"
               "tile 200 (no such tile): 1 cells, 1 animated\n"

@@ -42,7 +42,7 @@ class DefaultWorld : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(world.LoadMap("data\\test.brd"), 0) << world.LastError();
+        ASSERT_EQ(world.LoadMap("data\\test.brd"), 0) << world.LastError().Message();
     }
     InSourceTree here;
     World world;

@@ -261,7 +261,7 @@ void CompareCorpus(const std::vector<std::string>& names)
 {
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        std::string error;
+        Error error;
         BitmapPtr now = LoadImage(name.c_str(), error);
         ASSERT_TRUE(now) << error;
         std::string reference = name;
@@ -303,7 +303,7 @@ TEST(ImageFile, AlphaIsNotedAndDroppedAsAllegroDropsIt)
     WriteBytes("rgba.png", MakePng(6));
     WriteBytes("rgb.png", MakePng(2));
     Image image;
-    std::string error;
+    Error error;
     ASSERT_TRUE(DecodeImageFile("rgba.png", AllegroReaders(), image, error)) << error;
     EXPECT_TRUE(image.HasAlpha);
     ASSERT_TRUE(DecodeImageFile("rgb.png", AllegroReaders(), image, error)) << error;
@@ -361,25 +361,25 @@ TEST(ImageFile, HostileFilesAreRefusedWithTheirReason)
     for (const Hostile& c : cases) {
         SCOPED_TRACE(c.name);
         WriteBytes(c.name, c.make());
-        std::string error;
+        Error error;
         EXPECT_FALSE(LoadImage(c.name, error));
         const std::string expected = std::string(c.name) + ": " + c.reason;
         if (expected.back() == ' ')
-            EXPECT_EQ(error.rfind(expected, 0), 0u) << error;
+            EXPECT_EQ(error.Message().rfind(expected, 0), 0u) << error;
         else
-            EXPECT_EQ(error, expected);
+            EXPECT_EQ(error.Message(), expected);
     }
 
     // Not a regular file: refused at once, never opened to wait on.
     ASSERT_EQ(mkfifo("pipe.bmp", 0600), 0);
     ASSERT_EQ(mkdir("folder.bmp", 0700), 0);
-    std::string error;
+    Error error;
     EXPECT_FALSE(LoadImage("pipe.bmp", error));
-    EXPECT_EQ(error, "pipe.bmp: is a FIFO, not a regular file");
+    EXPECT_EQ(error.Message(), "pipe.bmp: is a FIFO, not a regular file");
     EXPECT_FALSE(LoadImage("folder.bmp", error));
-    EXPECT_EQ(error, "folder.bmp: is a directory, not a regular file");
+    EXPECT_EQ(error.Message(), "folder.bmp: is a directory, not a regular file");
     EXPECT_FALSE(LoadImage("absent.bmp", error));
-    EXPECT_EQ(error, "absent.bmp: cannot open: No such file or directory");
+    EXPECT_EQ(error.Message(), "absent.bmp: cannot open: No such file or directory");
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ void MakeAnimatedMap()
                 cell.Delay = static_cast<int8_t>(tx % 4);
             }
         }
-    ASSERT_EQ(world.CreateMap("anim.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.CreateMap("anim.brd"), 0) << world.LastError().Message();
 }
 
 // The first `n` bytes of a file: its format's signature.
@@ -86,14 +86,14 @@ TEST(BoardtoolMap, ShowsWhatTheGroundRendererShowsUnderTheViewer)
         const CommandResult result =
             RunCommand(Boardtool("map anim.brd top.bmp --ticks " + std::to_string(ticks)));
         ASSERT_EQ(result.status, 0) << result.err;
-        std::string error;
+        Error error;
         BitmapPtr top = LoadImage("top.bmp", error);
         ASSERT_TRUE(top) << error;
         ASSERT_EQ(top->w, 2048);
         ASSERT_EQ(top->h, 2048);
 
         World world;
-        ASSERT_EQ(world.LoadMap("anim.brd"), 0) << world.LastError();
+        ASSERT_EQ(world.LoadMap("anim.brd"), 0) << world.LastError().Message();
         for (int tick = 0; tick < ticks; tick++)
             world.AnimateTiles();
         OffscreenFrame frame = MakeOffscreenFrame();
@@ -119,7 +119,7 @@ TEST(BoardtoolMap, ScalesDownByWholeFactorsAndWritesPngOrBmp)
     ASSERT_EQ(RunCommand(Boardtool("map anim.brd small.PNG --ticks 5 --scale 16")).status, 0);
     EXPECT_EQ(Head("small.PNG", 4), (Bytes{0x89, 'P', 'N', 'G'}));
     EXPECT_EQ(Head("full.bmp", 2), (Bytes{'B', 'M'}));
-    std::string fullError, smallError;
+    Error fullError, smallError;
     BitmapPtr full = LoadImage("full.bmp", fullError);
     BitmapPtr small = LoadImage("small.PNG", smallError);
     ASSERT_TRUE(full && small) << fullError << smallError;

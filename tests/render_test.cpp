@@ -166,14 +166,14 @@ TEST(Render, DrawsWhatTheViewersFrameDraws)
         RunCommand(Boardtool() + " render small.brd out.bmp --x 700.5 --y=-40.25 --heading 1000 --height 20 --ticks 5");
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    std::string error;
+    Error error;
     BitmapPtr picture = LoadImage("out.bmp", error);
     ASSERT_TRUE(picture) << error;
     ASSERT_EQ(picture->w, ViewWidth);
     ASSERT_EQ(picture->h, ViewRows);
 
     World world;
-    ASSERT_EQ(world.LoadMap("small.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("small.brd"), 0) << world.LastError().Message();
     for (int tick = 0; tick < 5; ++tick)
         world.AnimateTiles();
     OffscreenFrame frame = MakeOffscreenFrame();

@@ -41,7 +41,7 @@ Bytes BoardFileWith(int tiles, int gap, const Bytes& trailing)
 {
     World world;
     FillWorld(world, tiles, 1);
-    EXPECT_EQ(world.CreateMap("made.brd"), 0) << world.LastError();
+    EXPECT_EQ(world.CreateMap("made.brd"), 0) << world.LastError().Message();
     Bytes bytes = ReadBytes("made.brd");
     unlink("made.brd");
     bytes.insert(bytes.begin() + BoardHeaderSize, static_cast<size_t>(gap), 0xEE);
@@ -86,7 +86,7 @@ std::vector<std::string> SaveWithoutFaults(World& world, const Bytes& original, 
         steps.push_back(step);
         return false;
     });
-    EXPECT_EQ(world.SaveMap("reference.brd"), 0) << world.LastError();
+    EXPECT_EQ(world.SaveMap("reference.brd"), 0) << world.LastError().Message();
     SetWriteFaultHook(nullptr);
     saved = ReadBytes("reference.brd");
     unlink("reference.brd");
@@ -130,14 +130,14 @@ TEST(SaveFaults, EveryStepFailsCleanlyAndTheNextSaveSucceeds)
             SetWriteFaultHook([&](const char*) { return seen++ == failing; });
             EXPECT_NE(world.SaveMap("f.brd"), 0);
             SetWriteFaultHook(nullptr);
-            EXPECT_EQ(world.LastError().rfind("f.brd: not saved, the file is unchanged: ", 0), 0u)
-                << world.LastError();
+            EXPECT_EQ(world.LastError().Message().rfind("f.brd: not saved, the file is unchanged: ", 0), 0u)
+                << world.LastError().Message();
             EXPECT_TRUE(ReadBytes("f.brd") == original);
             EXPECT_EQ(ModeOf("f.brd"), 0640u);
             EXPECT_EQ(FilesHere(), std::set<std::string>{"f.brd"}) << "something was left beside the file";
 
             // Nothing of the failure lingers: the next save is complete.
-            ASSERT_EQ(world.SaveMap("f.brd"), 0) << world.LastError();
+            ASSERT_EQ(world.SaveMap("f.brd"), 0) << world.LastError().Message();
             EXPECT_TRUE(ReadBytes("f.brd") == expected);
             EXPECT_EQ(ModeOf("f.brd"), 0640u);
             EXPECT_EQ(FilesHere(), std::set<std::string>{"f.brd"});
@@ -196,7 +196,7 @@ TEST(SaveFaults, DyingAtAnyStepLeavesTheFileAsItWas)
         const std::set<std::string> files = FilesHere();
         EXPECT_EQ(files.count("f.brd"), 1u);
         EXPECT_TRUE(OnlyTemporariesBeside(files, "f.brd"));
-        ASSERT_EQ(world.SaveMap("f.brd"), 0) << world.LastError();
+        ASSERT_EQ(world.SaveMap("f.brd"), 0) << world.LastError().Message();
         EXPECT_TRUE(ReadBytes("f.brd") == expected);
         // The next save removes what the dead one left.
         EXPECT_EQ(FilesHere(), std::set<std::string>{"f.brd"});
@@ -213,7 +213,7 @@ TEST(SaveFaults, DyingAtAnyStepOfACreateLeavesNoBoardFile)
         steps.push_back(step);
         return false;
     });
-    ASSERT_EQ(world.CreateMap("reference.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.CreateMap("reference.brd"), 0) << world.LastError().Message();
     SetWriteFaultHook(nullptr);
     const Bytes expected = ReadBytes("reference.brd");
     unlink("reference.brd");
@@ -225,7 +225,7 @@ TEST(SaveFaults, DyingAtAnyStepOfACreateLeavesNoBoardFile)
         const std::set<std::string> files = FilesHere();
         EXPECT_EQ(files.count("c.brd"), 0u) << "a half-made board file has the name";
         EXPECT_TRUE(OnlyTemporariesBeside(files, "c.brd"));
-        ASSERT_EQ(world.CreateMap("c.brd"), 0) << world.LastError();
+        ASSERT_EQ(world.CreateMap("c.brd"), 0) << world.LastError().Message();
         EXPECT_TRUE(ReadBytes("c.brd") == expected);
         for (const std::string& file : files)
             unlink(file.c_str());

@@ -12,9 +12,9 @@
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    std::string error;
+    Error error;
     if (!StartAllegroHeadless(error)) {
-        fprintf(stderr, "cannot start Allegro: %s\n", error.c_str());
+        fprintf(stderr, "cannot start Allegro: %s\n", error.Message().c_str());
         return 1;
     }
     BuildTables();

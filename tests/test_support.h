@@ -3,10 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "core/world.h"
+
+// A failure as GoogleTest prints it beside a failed check: the whole message.
+inline std::ostream& operator<<(std::ostream& out, const Error& error)
+{
+    return out << error.Message();
+}
 
 using Bytes = std::vector<uint8_t>;
 

@@ -121,7 +121,7 @@ TEST(TileListParser, AgreesWithFscanf)
             fits = fits && name.size() <= 127 && name.find('\0') == std::string::npos;
 
         TileList parsed;
-        std::string error;
+        Error error;
         const bool ok = ParseTileList(input.data(), input.size(), "list.txt", parsed, error);
         ASSERT_EQ(ok, fits) << error;
         if (ok) {
@@ -129,7 +129,7 @@ TEST(TileListParser, AgreesWithFscanf)
             EXPECT_EQ(parsed.Names, expected.names);
             EXPECT_EQ(parsed.End, static_cast<size_t>(expected.end));
         } else {
-            EXPECT_EQ(error.rfind("list.txt: ", 0), 0u) << error;
+            EXPECT_EQ(error.Message().rfind("list.txt: ", 0), 0u) << error;
         }
     }
 }
@@ -156,9 +156,9 @@ TEST(TileListParser, RefusesWhatFscanfWouldMisread)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
         TileList parsed;
-        std::string error;
+        Error error;
         EXPECT_FALSE(ParseTileList(c.input.data(), c.input.size(), "list.txt", parsed, error));
-        EXPECT_EQ(error, c.message);
+        EXPECT_EQ(error.Message(), c.message);
     }
 }
 
@@ -194,9 +194,9 @@ TEST(TileListParser, RefusalsNameTheFaultWithItsNumbers)
         TileList parsed;
         parsed.Count = 7;
         parsed.Names = {"kept"};
-        std::string error;
+        Error error;
         EXPECT_FALSE(ParseTileList(c.input.data(), c.input.size(), "t.lst", parsed, error));
-        EXPECT_EQ(error, c.message);
+        EXPECT_EQ(error.Message(), c.message);
         EXPECT_EQ(parsed.Count, 7);
         EXPECT_EQ(parsed.Names, std::vector<std::string>{"kept"});
     }
@@ -207,7 +207,7 @@ TEST(TileListParser, NeverLooksPastTheLastCountedName)
     // Whatever follows, even bytes that would be refused in a name, is ignored.
     const std::string input = std::string("2 a b ") + std::string(300, 'z') + std::string("\0\0", 2);
     TileList parsed;
-    std::string error;
+    Error error;
     ASSERT_TRUE(ParseTileList(input.data(), input.size(), "l", parsed, error)) << error;
     EXPECT_EQ(parsed.Names, (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(parsed.End, 5u);
@@ -296,7 +296,7 @@ TEST(NewMap, ReadsTheCountInEveryBase)
         SCOPED_TRACE(c.count);
         WriteText("tiles.txt", c.count + TileNamesText(16, "\n") + "\n");
         World world;
-        ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+        ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError().Message();
         ASSERT_EQ(world.TileCount, c.tiles);
         ASSERT_EQ(world.Tiles.size(), static_cast<size_t>(c.tiles));
         for (int k = 0; k < c.tiles; k++) {
@@ -317,11 +317,11 @@ TEST(NewMap, LineLayoutDoesNotMatter)
     WriteText("rows.txt", "  5 t0.bmp\tt1.bmp\n\n t2.bmp t3.bmp  \f t4.bmp");
 
     World reference;
-    ASSERT_EQ(reference.NewMap("lf.txt"), 0) << reference.LastError();
+    ASSERT_EQ(reference.NewMap("lf.txt"), 0) << reference.LastError().Message();
     for (const char* list : {"crlf.txt", "rows.txt"}) {
         SCOPED_TRACE(list);
         World world;
-        ASSERT_EQ(world.NewMap(list), 0) << world.LastError();
+        ASSERT_EQ(world.NewMap(list), 0) << world.LastError().Message();
         ASSERT_EQ(world.TileCount, 5);
         EXPECT_EQ(0, std::memcmp(world.TileNames, reference.TileNames, sizeof world.TileNames));
         for (int k = 0; k < 5; k++)
@@ -336,7 +336,7 @@ TEST(NewMap, ReadsOnlyTheCountedNames)
     WriteText("tiles.txt", "2 t0.bmp t1.bmp t2.bmp");
     World world;
     FillWithOldMap(world);
-    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError().Message();
     ASSERT_EQ(world.TileCount, 2);
     ASSERT_EQ(world.Tiles.size(), 2u);
     EXPECT_EQ(PixelAt(world.Tiles[1].get(), 0, 0), TileColor(1));
@@ -355,7 +355,7 @@ TEST(NewMap, ACountOfZeroGivesNoTiles)
     WriteText("tiles.txt", "0 t0.bmp");
     World world;
     FillWithOldMap(world);
-    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError().Message();
     EXPECT_EQ(world.TileCount, 0);
     EXPECT_TRUE(world.Tiles.empty());
     for (int tx = 0; tx < MapSize; tx++)
@@ -369,7 +369,7 @@ TEST(NewMap, ASingleNameLeavesEveryCellOnTheMissingTileOne)
     WriteTileImages(1);
     WriteText("tiles.txt", "1\nt0.bmp\n");
     World world;
-    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError().Message();
     ASSERT_EQ(world.TileCount, 1);
     EXPECT_EQ(PixelAt(world.Tiles[0].get(), 0, 0), TileColor(0));
     for (int tx = 0; tx < MapSize; tx++)
@@ -396,7 +396,7 @@ TEST(NewMap, AMissingImageGetsAPlaceholderAndKeepsItsName)
     // Names are relative to the working directory, wherever the list lies.
     WriteText("art/tiles.txt", "4 t0.bmp gone.bmp art\\grass.bmp t1.bmp");
     World world;
-    ASSERT_EQ(world.NewMap("art\\tiles.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.NewMap("art\\tiles.txt"), 0) << world.LastError().Message();
     ASSERT_EQ(world.TileCount, 4);
     EXPECT_STREQ(world.TileNames[1], "gone.bmp");
     ASSERT_NE(world.Tiles[1], nullptr);
@@ -424,7 +424,7 @@ TEST(NewMap, ResetsTheCellsAndKeepsTheGlobals)
     FillWithOldMap(world);
     world.ColumnBase = 161;  // not a value NewMap could make up
     const WorldState before = Snapshot(world);
-    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError().Message();
 
     for (int tx = 0; tx < MapSize; tx++)
         for (int ty = 0; ty < MapSize; ty++) {
@@ -467,7 +467,7 @@ TEST(NewMap, NoCellAnimatesWhileTheGlobalAnimationRunsOn)
     WriteText("tiles.txt", "2 t0.bmp t1.bmp");
     World world;
     FillWithOldMap(world);  // every cell animated, the global animation at frame 1 of 0..3
-    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError().Message();
     // Each global frame lasts AnimDelay + 1 = 3 ticks; one tick of frame 1
     // has already passed.
     const int expected[] = {1, 2, 2, 2, 3, 3, 3, 0, 0, 0, 1};
@@ -489,12 +489,12 @@ TEST(NewMap, SaveMapWritesTheNewMapWithTheOldSkyName)
     WriteText("tiles.txt", "2 t0.bmp t1.bmp");
     {
         World empty;
-        ASSERT_EQ(empty.CreateMap("map.brd"), 0) << empty.LastError();
+        ASSERT_EQ(empty.CreateMap("map.brd"), 0) << empty.LastError().Message();
     }
     World world;
     FillWithOldMap(world);
-    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError();
-    ASSERT_EQ(world.SaveMap("map.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.NewMap("tiles.txt"), 0) << world.LastError().Message();
+    ASSERT_EQ(world.SaveMap("map.brd"), 0) << world.LastError().Message();
 
     const Bytes file = ReadBytes("map.brd");
     ASSERT_EQ(file.size(), 61589u + 2 * 128);
@@ -503,7 +503,7 @@ TEST(NewMap, SaveMapWritesTheNewMapWithTheOldSkyName)
     EXPECT_STREQ(skySlot, "old-sky.bmp");
 
     World loaded;
-    ASSERT_EQ(loaded.LoadMap("map.brd"), 0) << loaded.LastError();
+    ASSERT_EQ(loaded.LoadMap("map.brd"), 0) << loaded.LastError().Message();
     EXPECT_EQ(loaded.TileCount, 2);
     EXPECT_STREQ(loaded.TileNames[1], "t1.bmp");
     EXPECT_STREQ(loaded.SkyName, "old-sky.bmp");
@@ -552,7 +552,7 @@ TEST(NewMap, RefusedListsLeaveTheWorldAsItWas)
         FillWithOldMap(world);
         const WorldState before = Snapshot(world);
         EXPECT_NE(world.NewMap(c.list.c_str()), 0);
-        EXPECT_EQ(world.LastError(), c.message);
+        EXPECT_EQ(world.LastError().Message(), c.message);
         EXPECT_TRUE(Unchanged(before, world));
     }
 }
@@ -564,7 +564,7 @@ TEST(NewMap, AnOverlongFileCountsOnlyIfItsNamesEndEarly)
     // Notes after the names do not matter, however long the file.
     WriteText("notes.txt", "2 t0.bmp t1.bmp\n" + std::string(1100000, '#'));
     World world;
-    ASSERT_EQ(world.NewMap("notes.txt"), 0) << world.LastError();
+    ASSERT_EQ(world.NewMap("notes.txt"), 0) << world.LastError().Message();
     EXPECT_EQ(world.TileCount, 2);
 
     // A list whose names lie beyond the first megabyte is not read on.
@@ -572,13 +572,13 @@ TEST(NewMap, AnOverlongFileCountsOnlyIfItsNamesEndEarly)
     FillWithOldMap(world);
     const WorldState before = Snapshot(world);
     EXPECT_NE(world.NewMap("far.txt"), 0);
-    EXPECT_EQ(world.LastError(), "far.txt: the tile count and names do not end within the first 1048576 bytes");
+    EXPECT_EQ(world.LastError().Message(), "far.txt: the tile count and names do not end within the first 1048576 bytes");
     EXPECT_TRUE(Unchanged(before, world));
 
     // Nor one whose last name runs across that limit: "t0." alone is no name.
     WriteText("across.txt", "1" + std::string(1048576 - 4, ' ') + "t0.bmp\n");
     EXPECT_NE(world.NewMap("across.txt"), 0);
-    EXPECT_EQ(world.LastError(), "across.txt: the tile count and names do not end within the first 1048576 bytes");
+    EXPECT_EQ(world.LastError().Message(), "across.txt: the tile count and names do not end within the first 1048576 bytes");
     EXPECT_TRUE(Unchanged(before, world));
 }
 
@@ -646,7 +646,7 @@ TEST(BoardtoolNew, WritesTheBoardFileOfANewMap)
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(ReadBytes("plain.brd") == NewBoardFile({"t0.bmp", "gone.bmp", "t1.bmp"}, "plain-sky.bmp"));
     {
-        std::string error;
+        Error error;
         BitmapPtr sky = LoadImage("plain-sky.bmp", error);
         ASSERT_TRUE(sky) << error;
         EXPECT_EQ(sky->w, SkyPlaceholderWidth);
@@ -674,7 +674,7 @@ TEST(BoardtoolNew, WritesTheBoardFileOfANewMap)
     ASSERT_EQ(result.status, 0) << result.err;
     {
         World sea;
-        ASSERT_EQ(sea.LoadMap("sea.brd"), 0) << sea.LastError();
+        ASSERT_EQ(sea.LoadMap("sea.brd"), 0) << sea.LastError().Message();
         EXPECT_EQ(sea.AnimDelay, 5);
         EXPECT_EQ(sea.AnimLastFrame, 3);
     }
@@ -691,7 +691,7 @@ TEST(BoardtoolNew, WritesTheBoardFileOfANewMap)
 
     // The file is one the viewer loads: the tiles found and a placeholder.
     World world;
-    ASSERT_EQ(world.LoadMap("map.brd"), 0) << world.LastError();
+    ASSERT_EQ(world.LoadMap("map.brd"), 0) << world.LastError().Message();
     ASSERT_EQ(world.TileCount, 3);
     EXPECT_EQ(PixelAt(world.Tiles[2].get(), 0, 0), TileColor(1));
     EXPECT_EQ(world.Tiles[1]->w, 32);

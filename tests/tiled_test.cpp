@@ -68,10 +68,10 @@ int DrawnDifferently(const std::string& map, const std::string& board, int cell,
 {
     const std::string picture = map + "-" + std::to_string(advanceMs) + ".png";
     Image raster;
-    std::string error;
+    Error error;
     EXPECT_TRUE(DecodeImageFile(picture.c_str(), AllegroReaders(), raster, error)) << error;
     World world;
-    EXPECT_EQ(world.LoadMap(board.c_str()), 0) << world.LastError();
+    EXPECT_EQ(world.LoadMap(board.c_str()), 0) << world.LastError().Message();
     for (int t = 0; t < ticks; t++)
         world.AnimateTiles();
     int differences = 0;
@@ -132,7 +132,7 @@ void MakeOddBoard(const std::string& name)
             c.Tile = uint8_t(random() % 6);  // 4 and 5 lie beyond the count
         }
     }
-    ASSERT_EQ(world.CreateMap(name.c_str()), 0) << world.LastError();
+    ASSERT_EQ(world.CreateMap(name.c_str()), 0) << world.LastError().Message();
 }
 
 TEST(TiledExport, DrawsAsTheBoardAndComesBackThroughTiled)
@@ -210,7 +210,7 @@ TEST(TiledExport, PaintedCellsTakeTheirNewTileAndTheRestKeepsEveryField)
     ASSERT_EQ(Tool("import odd.tmx back.brd --images new").status, 0);
 
     auto before = std::make_unique<BoardFile>(), after = std::make_unique<BoardFile>();
-    std::string error;
+    Error error;
     const Bytes original = ReadBytes("odd.brd"), back = ReadBytes("back.brd");
     ASSERT_TRUE(ParseBoard(original.data(), original.size(), "odd.brd", *before, error));
     ASSERT_TRUE(ParseBoard(back.data(), back.size(), "back.brd", *after, error));
@@ -363,7 +363,7 @@ TEST(TiledImport, MapsDrawnInTiledLookAsTiledDrawsThem)
 
     // The viewer's path: the same map in memory, nothing written.
     World shown;
-    std::string error;
+    Error error;
     ASSERT_TRUE(LoadTiledMap(shown, "maps/zstd.tmx", error)) << error;
     Bytes body;
     AppendBody(shown, body);

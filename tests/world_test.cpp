@@ -131,7 +131,7 @@ TEST(World, SkyNamesMustFitTheirSlot)
 
     const std::string tooLong(128, 'b');
     EXPECT_NE(world.LoadSky(tooLong.c_str()), 0);
-    EXPECT_NE(world.LastError().find("127"), std::string::npos) << world.LastError();
+    EXPECT_NE(world.LastError().Message().find("127"), std::string::npos) << world.LastError().Message();
     EXPECT_EQ(std::string(world.SkyName), longest);
     EXPECT_EQ(world.Sky.get(), before);
 }

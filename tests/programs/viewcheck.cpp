@@ -65,13 +65,13 @@ long AnimationPeriod(const World& world)
 
 int FindPose(const char* screenName, const char* boardName, const char* mapName, int maxSteps)
 {
-    std::string error;
+    Error error;
     BitmapPtr screenShot = LoadImage(screenName, error);
     if (!screenShot)
-        return Fail(error);
+        return Fail(error.Message());
     BitmapPtr board = LoadImage(boardName, error);
     if (!board)
-        return Fail(error);
+        return Fail(error.Message());
     BITMAP* shot = screenShot.get();
     if (shot->w != 640 || shot->h != 480)
         return Fail(std::string(screenName) + " is " + std::to_string(shot->w) + "x" +
@@ -90,7 +90,7 @@ int FindPose(const char* screenName, const char* boardName, const char* mapName,
 
     World world;
     if (world.LoadMap(mapName) != 0)
-        return Fail(world.LastError());
+        return Fail(world.LastError().Message());
     OffscreenFrame frame = MakeOffscreenFrame();
     BITMAP* view = frame.View.get();
 
@@ -127,13 +127,13 @@ int FindPose(const char* screenName, const char* boardName, const char* mapName,
 
 int CompareView(const char* screenName, const char* imageName)
 {
-    std::string error;
+    Error error;
     BitmapPtr shot = LoadImage(screenName, error);
     if (!shot)
-        return Fail(error);
+        return Fail(error.Message());
     BitmapPtr image = LoadImage(imageName, error);
     if (!image)
-        return Fail(error);
+        return Fail(error.Message());
     BitmapPtr view;
     if (image->w == 640 && image->h == 480)
         view.reset(create_sub_bitmap(image.get(), ViewLeft, ViewTop, ViewWidth, ViewRows));
@@ -150,9 +150,9 @@ int CompareView(const char* screenName, const char* imageName)
 
 int main(int argc, char** argv)
 {
-    std::string error;
+    Error error;
     if (!StartAllegroHeadless(error))
-        return Fail("cannot start Allegro: " + error);
+        return Fail("cannot start Allegro: " + error.Reason);
     BuildTables();
     if (argc == 6 && std::strcmp(argv[1], "pose") == 0)
         return FindPose(argv[2], argv[3], argv[4], std::atoi(argv[5]));

@@ -57,7 +57,7 @@ static std::vector<std::string> Warnings(const InspectedBoard& inspected)
                                std::to_string(CellSize) + ".." + std::to_string(image->h - 1) +
                                " are never shown");
         Image decoded;
-        std::string error;
+        Error error;
         if (DecodeImageFile(board.TileNames[k], AllegroReaders(), decoded, error) && decoded.HasAlpha)
             warnings.push_back(slot + ": has pixels that are not fully opaque; the ground draws every texel opaque");
         // Tile 0 also covers the ground outside the map, so it is always shown.
@@ -76,7 +76,7 @@ static std::vector<std::string> Warnings(const InspectedBoard& inspected)
 static int RunCheck(const std::string& name)
 {
     InspectedBoard inspected;
-    std::string error;
+    Error error;
     if (!InspectBoard(name, inspected, error))
         return Refuse(error);
     const BoardFile& board = *inspected.board;

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "files/error.h"
+
 // What a subcommand does once its arguments are parsed, -C has been obeyed
 // and Allegro runs without a display. Returns the exit status.
 using CommandRun = std::function<int()>;
@@ -28,6 +30,7 @@ CommandRun SetupTiledExtension(CLI::App& app);
 
 // Prints "boardtool: message" to stderr and returns status 1.
 int Refuse(const std::string& message);
+int Refuse(const Error& error);
 
 class GroundRenderer;
 

@@ -22,7 +22,7 @@ int RunExport(const ExportOptions& options)
     if (world.LoadMap(options.board.c_str()) != 0)
         return Refuse(world.LastError());
     TiledExport exported;
-    std::string error;
+    Error error;
     if (!ExportTiledMap(world, options.out, exported, error))
         return Refuse(error);
     std::vector<Output> outputs;

@@ -26,7 +26,7 @@ int ImagesFound(const fs::path& folder, const std::vector<const char*>& names)
 
 int RunImageFolder(const std::string& name)
 {
-    std::string error;
+    Error error;
     auto board = std::make_unique<BoardFile>();
     if (!ReadBoardFile(name.c_str(), *board, error))
         return Refuse(error);

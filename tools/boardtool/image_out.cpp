@@ -29,7 +29,7 @@ int WriteImage(const std::string& path, BITMAP* image, const std::string& board,
         if (SameFile(path, input))
             return Refuse(path + ": not written: it is " + input + ", which this command reads");
 
-    std::string error;
+    Error error;
     if (!WritePicture(path, image, format, error))
         return Refuse(error);
     return 0;

@@ -26,9 +26,9 @@ int RunImport(const ImportOptions& options)
                                    ? std::filesystem::path(options.out).replace_extension().generic_string()
                                    : options.images;
     TiledImport imported;
-    std::string error;
+    Error error;
     if (!ImportTiledMap(options.map, images, imported, error))
-        return Refuse(error + " (nothing was written)");
+        return Refuse(error.Message() + " (nothing was written)");
     for (const std::string& warning : imported.Warnings)
         std::fprintf(stderr, "boardtool: warning: %s\n", warning.c_str());
 

@@ -22,7 +22,7 @@ static std::string ImageInfo(BITMAP* image, const std::string& error, bool tile)
 static int RunInfo(const std::string& name)
 {
     InspectedBoard inspected;
-    std::string error;
+    Error error;
     if (!InspectBoard(name, inspected, error))
         return Refuse(error);
     const BoardFile& board = *inspected.board;

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-bool InspectBoard(const std::string& name, InspectedBoard& out, std::string& error)
+bool InspectBoard(const std::string& name, InspectedBoard& out, Error& error)
 {
     out.board = std::make_unique<BoardFile>();
     if (!ReadBoardFile(name.c_str(), *out.board, error))
@@ -11,12 +11,13 @@ bool InspectBoard(const std::string& name, InspectedBoard& out, std::string& err
     out.tiles.clear();
     out.tileErrors.clear();
     for (int k = 0; k < out.board->TileCount; k++) {
-        std::string reason;
+        Error reason;
         out.tiles.push_back(LoadImage(out.board->TileNames[k], reason));
-        out.tileErrors.push_back(reason);
+        out.tileErrors.push_back(reason.Message());
     }
-    out.skyError.clear();
-    out.sky = LoadImage(out.board->SkyName, out.skyError);
+    Error reason;
+    out.sky = LoadImage(out.board->SkyName, reason);
+    out.skyError = reason.Message();
     return true;
 }
 

@@ -21,7 +21,7 @@ struct InspectedBoard {
 
 // Reads and checks the board file `name` and loads its images. On failure
 // `error` names the file and the fault, as LoadMap's would.
-bool InspectBoard(const std::string& name, InspectedBoard& out, std::string& error);
+bool InspectBoard(const std::string& name, InspectedBoard& out, Error& error);
 
 // Whole 32-pixel frames side by side in an image.
 int WholeFrames(const BITMAP* image);

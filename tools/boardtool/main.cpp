@@ -23,6 +23,11 @@ int Refuse(const std::string& message)
     return 1;
 }
 
+int Refuse(const Error& error)
+{
+    return Refuse(error.Message());
+}
+
 // The first word that is neither an option nor -C's directory: the command
 // the user meant, or null when there is none.
 static const char* CommandWord(int argc, char** argv)
@@ -77,9 +82,9 @@ int main(int argc, char** argv)
     if (!directory.empty() && chdir(directory.c_str()) != 0)
         return Refuse("cannot change to " + directory + ": " + std::strerror(errno));
 
-    std::string error;
+    Error error;
     if (!StartAllegroHeadless(error))
-        return Refuse("cannot start Allegro: " + error);
+        return Refuse("cannot start Allegro: " + error.Reason);
     // The angle tables, as the viewer builds them at start-up: rendering and
     // anything that moves a viewer reads them.
     BuildTables();

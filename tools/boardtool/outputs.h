@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "files/error.h"
+
 struct Output {
     std::string Path;
     std::vector<uint8_t> Bytes;
@@ -14,8 +16,8 @@ struct Output {
 
 // Refuses (returns false with `error`) when some output exists and `force`
 // is not given, or names a directory.
-bool CheckOutputs(const std::vector<Output>& outputs, bool force, std::string& error);
+bool CheckOutputs(const std::vector<Output>& outputs, bool force, Error& error);
 
 // Writes every output in order, each atomically, creating missing
 // directories; stops at the first failure.
-bool WriteOutputs(const std::vector<Output>& outputs, std::string& error);
+bool WriteOutputs(const std::vector<Output>& outputs, Error& error);

@@ -76,9 +76,10 @@ int RunTiledExtension(const ExtensionOptions& options)
         return Refuse("cannot find where this boardtool is: /proc/self/exe: " + failure.message());
     const std::vector<uint8_t> extension = ExtensionFor(self.string());
 
-    std::string folder, error;
-    if (!ExtensionsFolder(folder, error))
-        return Refuse(error);
+    std::string folder, why;
+    if (!ExtensionsFolder(folder, why))
+        return Refuse(why);
+    Error error;
     const std::string path = folder + "/groundview.js";
 
     const bool present = std::filesystem::exists(std::filesystem::symlink_status(path, failure));
@@ -108,7 +109,7 @@ int RunTiledExtension(const ExtensionOptions& options)
     const bool written = present ? ReplaceFileAtomically(path, extension, error)
                                  : CreateFileAtomically(path, extension, error);
     if (!written)
-        return Refuse(path + ": " + error);
+        return Refuse(error);
     std::printf("%s: installed, runs %s; Tiled now opens and saves board files (*.brd)\n", path.c_str(),
                 self.c_str());
     return 0;

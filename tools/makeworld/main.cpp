@@ -32,9 +32,9 @@ static int Fail(const std::string& message)
 
 static bool Save(BITMAP* image, const std::string& path)
 {
-    std::string error;
+    Error error;
     if (!WritePicture(path, image, PictureFormat::Bmp, error)) {
-        Fail(error);
+        Fail(error.Message());
         return false;
     }
     return true;
@@ -81,23 +81,23 @@ static int WriteWorld(const std::string& dir)
     const std::string map = dir + "/test.brd";
     std::vector<uint8_t> bytes;
     NewBoardFileBytes(world, bytes);
-    std::string error;
+    Error error;
     if (!WriteFileAtomically(map, bytes, error))
-        return Fail(map + ": not written: " + error);
+        return Fail(map + ": not written: " + error.Reason);
     return 0;
 }
 
 static int ConvertToPng(const char* in, const char* out)
 {
-    std::string error;
+    Error error;
     BitmapPtr image = LoadImage(in, error);
     if (!image)
-        return Fail(error);
+        return Fail(error.Message());
     if (SameFile(HostPath(in), out))
         return Fail(std::string(out) + ": not written: it is the image being converted");
     // The colours as the viewer would show them, 8 bits a channel.
     if (!WritePicture(out, image.get(), PictureFormat::Png, error))
-        return Fail(error);
+        return Fail(error.Message());
     return 0;
 }
 
@@ -108,8 +108,8 @@ int main(int argc, char** argv)
         std::fputs(Usage, argc == 2 && std::strcmp(argv[1], "--help") == 0 ? stdout : stderr);
         return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
     }
-    std::string error;
+    Error error;
     if (!StartAllegroHeadless(error))
-        return Fail("cannot start Allegro: " + error);
+        return Fail("cannot start Allegro: " + error.Reason);
     return png ? ConvertToPng(argv[2], argv[3]) : WriteWorld(argv[1]);
 }

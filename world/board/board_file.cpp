@@ -58,11 +58,11 @@ static std::string Plural(int64_t count, const char* one, const char* many)
 // Decodes the header of a file of `fileSize` bytes, of which `data` holds
 // the first `size`, and checks that its body offset lies within the file.
 static bool DecodeHeader(const uint8_t* data, size_t size, int64_t fileSize, const std::string& fileName,
-                         BoardFile& out, std::string& error)
+                         BoardFile& out, Error& error)
 {
     if (fileSize < BoardHeaderSize || size < static_cast<size_t>(BoardHeaderSize)) {
-        error = fileName + ": " + Plural(fileSize, "byte", "bytes") + ", the header needs " +
-                std::to_string(BoardHeaderSize);
+        error = Error{fileName, Plural(fileSize, "byte", "bytes") + ", the header needs " +
+                std::to_string(BoardHeaderSize)};
         return false;
     }
     out.HeaderByte = data[0];
@@ -70,13 +70,13 @@ static bool DecodeHeader(const uint8_t* data, size_t size, int64_t fileSize, con
     out.FileSize = static_cast<uint64_t>(fileSize);
     const int64_t body = out.BodyOffset;
     if (body < BoardHeaderSize) {
-        error = fileName + ": body offset " + std::to_string(body) + " is below " +
-                std::to_string(BoardHeaderSize) + ": the body would overlap the header";
+        error = Error{fileName, std::string("body offset ") + std::to_string(body) + " is below " +
+                std::to_string(BoardHeaderSize) + ": the body would overlap the header"};
         return false;
     }
     if (body > fileSize) {
-        error = fileName + ": body offset " + std::to_string(body) + " lies past the end of the file (" +
-                Plural(fileSize, "byte", "bytes") + ")";
+        error = Error{fileName, std::string("body offset ") + std::to_string(body) + " lies past the end of the file (" +
+                Plural(fileSize, "byte", "bytes") + ")"};
         return false;
     }
     return true;
@@ -87,12 +87,12 @@ static bool DecodeHeader(const uint8_t* data, size_t size, int64_t fileSize, con
 // of it that the file has up to the longest body. `out` is meaningless after
 // a refusal, so ParseBoard hands over only a whole, valid board.
 static bool DecodeBody(const uint8_t* data, size_t size, const std::string& fileName, BoardFile& out,
-                       std::string& error)
+                       Error& error)
 {
     const int64_t fileSize = static_cast<int64_t>(out.FileSize);
     const int64_t body = out.BodyOffset;
     auto refuse = [&](const std::string& what) {
-        error = fileName + ": " + what;
+        error = Error{fileName, what};
         return false;
     };
 
@@ -149,7 +149,7 @@ static bool DecodeBody(const uint8_t* data, size_t size, const std::string& file
 }
 
 bool ParseBoard(const uint8_t* data, size_t size, const std::string& fileName, BoardFile& out,
-                std::string& error)
+                Error& error)
 {
     auto board = std::make_unique<BoardFile>();
     if (!DecodeHeader(data, size, static_cast<int64_t>(size), fileName, *board, error))
@@ -161,7 +161,7 @@ bool ParseBoard(const uint8_t* data, size_t size, const std::string& fileName, B
     return true;
 }
 
-bool ReadBoardFile(const char* name, BoardFile& out, std::string& error)
+bool ReadBoardFile(const char* name, BoardFile& out, Error& error)
 {
     ReadableFile file;
     if (!file.Open(name, error))
@@ -218,21 +218,21 @@ void NewBoardFileBytes(const MapRecord& map, std::vector<uint8_t>& out)
     AppendBody(map, out);
 }
 
-bool CheckWritable(const MapRecord& world, std::string& error)
+bool CheckWritable(const MapRecord& world, Error& error)
 {
     if (world.TileCount < 0 || world.TileCount > MaxTiles) {
-        error = "the map's tile count " + std::to_string(world.TileCount) + " is outside 0.." +
-                std::to_string(MaxTiles);
+        error = Error{"", "the map's tile count " + std::to_string(world.TileCount) + " is outside 0.." +
+                std::to_string(MaxTiles)};
         return false;
     }
     for (int k = 0; k < world.TileCount; k++) {
         if (!HasNul(world.TileNames[k])) {
-            error = "the map's tile name slot " + std::to_string(k) + " has no terminating NUL";
+            error = Error{"", "the map's tile name slot " + std::to_string(k) + " has no terminating NUL"};
             return false;
         }
     }
     if (!HasNul(world.SkyName)) {
-        error = "the map's sky name slot has no terminating NUL";
+        error = Error{"", "the map's sky name slot has no terminating NUL"};
         return false;
     }
     return true;
@@ -241,11 +241,11 @@ bool CheckWritable(const MapRecord& world, std::string& error)
 // ---------------------------------------------------------------------------
 // Files
 
-bool SaveBoardFile(const char* name, const MapRecord& map, std::string& error)
+bool SaveBoardFile(const char* name, const MapRecord& map, Error& error)
 {
     const std::string path = HostPath(name);
     if (!CheckWritable(map, error)) {
-        error = path + ": not saved: " + error;
+        error = Error{path, "not saved: " + error.Reason};
         return false;
     }
 
@@ -254,12 +254,12 @@ bool SaveBoardFile(const char* name, const MapRecord& map, std::string& error)
     // file that replaces it.
     struct stat info;
     if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        error = path + ": is not a regular file; not saved";
+        error = Error{path, "is not a regular file; not saved"};
         return false;
     }
     const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        error = path + ": cannot open for writing: " + std::strerror(errno);
+        error = Error{path, std::string("cannot open for writing: ") + std::strerror(errno)};
         return false;
     }
     close(fd);
@@ -270,7 +270,7 @@ bool SaveBoardFile(const char* name, const MapRecord& map, std::string& error)
     auto board = std::make_unique<BoardFile>();
     if (!ReadWholeFile(name, MaxSavedBoardBytes, old, error) ||
         !ParseBoard(old.data(), old.size(), path, *board, error)) {
-        error += "; not saved";
+        error.Reason += "; not saved";
         return false;
     }
     const int64_t oldSize = static_cast<int64_t>(old.size());
@@ -288,27 +288,27 @@ bool SaveBoardFile(const char* name, const MapRecord& map, std::string& error)
         if (oldSize > bodyEnd)
             bytes.insert(bytes.end(), old.begin() + bodyEnd, old.end());
     } catch (const std::bad_alloc&) {
-        error = path + ": the new file does not fit in memory; not saved";
+        error = Error{path, "the new file does not fit in memory; not saved"};
         return false;
     }
 
     if (!ReplaceFileAtomically(path, bytes, error)) {
-        error = path + ": not saved, the file is unchanged: " + error;
+        error.Reason = "not saved, the file is unchanged: " + error.Reason;
         return false;
     }
     return true;
 }
 
-bool CreateBoardFile(const char* name, const MapRecord& map, std::string& error)
+bool CreateBoardFile(const char* name, const MapRecord& map, Error& error)
 {
     if (!CheckWritable(map, error)) {
-        error = HostPath(name) + ": not created: " + error;
+        error = Error{HostPath(name), "not created: " + error.Reason};
         return false;
     }
     std::vector<uint8_t> bytes;
     NewBoardFileBytes(map, bytes);
     if (!CreateFileAtomically(HostPath(name), bytes, error)) {
-        error = HostPath(name) + ": not created: " + error;
+        error.Reason = "not created: " + error.Reason;
         return false;
     }
     return true;

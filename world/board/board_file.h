@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "board/map_record.h"
+#include "files/error.h"
 
 constexpr int64_t BoardHeaderSize = 5;     // header byte + body offset
 constexpr int64_t CellRecordSize = 15;     // a MapCell without its Frame
@@ -42,12 +43,12 @@ struct BoardFile : MapRecord {
 // naming `fileName` and the fault with its numbers; `out` is then left as it
 // was.
 bool ParseBoard(const uint8_t* data, size_t size, const std::string& fileName, BoardFile& out,
-                std::string& error);
+                Error& error);
 
 // Reads the board file stored as `name` by its layout: the header, then the
 // body at its offset; the gap before the body and whatever follows it are
 // never read. Refuses, as ParseBoard does, naming the file as opened.
-bool ReadBoardFile(const char* name, BoardFile& out, std::string& error);
+bool ReadBoardFile(const char* name, BoardFile& out, Error& error);
 
 // A save copies the whole old file (its gap and what follows its body); it
 // refuses a file larger than this rather than hold it in memory.
@@ -65,14 +66,14 @@ void NewBoardFileBytes(const MapRecord& map, std::vector<uint8_t>& out);
 
 // A map that could not be loaded back is never written: the tile count must
 // fit TileNames and every slot written must hold its NUL. On refusal `error`
-// says which (without a file name).
-bool CheckWritable(const MapRecord& map, std::string& error);
+// says which; its File is left empty for the caller, who knows the file.
+bool CheckWritable(const MapRecord& map, Error& error);
 
 // Writes `map` into the body of the existing board file `name`, keeping its
 // header, the gap before the body and whatever lies after the new body. The
 // file is replaced whole (ReplaceFileAtomically) or left as it was.
-bool SaveBoardFile(const char* name, const MapRecord& map, std::string& error);
+bool SaveBoardFile(const char* name, const MapRecord& map, Error& error);
 
 // Writes `map` as the new board file `name` (header byte 0, body at offset
 // 5); refuses to replace anything that exists.
-bool CreateBoardFile(const char* name, const MapRecord& map, std::string& error);
+bool CreateBoardFile(const char* name, const MapRecord& map, Error& error);

@@ -59,7 +59,7 @@ std::string Shown(const char* text, size_t size)
 }  // namespace
 
 bool ParseTileList(const char* text, size_t size, const std::string& listName,
-                   TileList& out, std::string& error)
+                   TileList& out, Error& error)
 {
     const char* p = text;
     const char* const end = text + size;
@@ -108,14 +108,14 @@ bool ParseTileList(const char* text, size_t size, const std::string& listName,
         if (base == 16) {
             // glibc's fscanf takes a bare "0x" as the count 0; other C
             // libraries refuse it. A list written so is refused here too.
-            error = listName + ": the tile count " + Shown(countStart, p - countStart) +
-                    " has no hexadecimal digit after its 0x";
+            error = Error{listName, std::string("the tile count ") + Shown(countStart, p - countStart) +
+                    " has no hexadecimal digit after its 0x"};
         } else if (countStart == end) {
-            error = listName + ": no tile count at the start, found " +
-                    (size == 0 ? std::string("an empty file") : std::string("only white space"));
+            error = Error{listName, std::string("no tile count at the start, found ") +
+                    (size == 0 ? std::string("an empty file") : std::string("only white space"))};
         } else {
-            error = listName + ": no tile count at the start, found " +
-                    Shown(countStart, tokenEnd(countStart) - countStart);
+            error = Error{listName, std::string("no tile count at the start, found ") +
+                    Shown(countStart, tokenEnd(countStart) - countStart)};
         }
         return false;
     }
@@ -127,12 +127,12 @@ bool ParseTileList(const char* text, size_t size, const std::string& listName,
         return countText + " (" + (negative ? "-" : "") + std::to_string(value) + ")";
     };
     if (negative && value != 0) {
-        error = listName + ": the tile count " + countShown() + " is below 0";
+        error = Error{listName, std::string("the tile count ") + countShown() + " is below 0"};
         return false;
     }
     if (value > static_cast<uint32_t>(MaxTiles)) {
-        error = listName + ": the tile count " + countShown() + " is above " +
-                std::to_string(MaxTiles) + ", the most a map holds";
+        error = Error{listName, std::string("the tile count ") + countShown() + " is above " +
+                std::to_string(MaxTiles) + ", the most a map holds"};
         return false;
     }
     const int count = static_cast<int>(value);
@@ -143,24 +143,24 @@ bool ParseTileList(const char* text, size_t size, const std::string& listName,
     for (int k = 0; k < count; k++) {
         skipSpace();
         if (p == end) {
-            error = listName + ": the tile count is " + std::to_string(count) + " but " +
+            error = Error{listName, std::string("the tile count is ") + std::to_string(count) + " but " +
                     (k == 0 ? std::string("no name follows")
-                            : "only " + std::to_string(k) + (k == 1 ? " name follows" : " names follow"));
+                            : "only " + std::to_string(k) + (k == 1 ? " name follows" : " names follow"))};
             return false;
         }
         const char* const nameStart = p;
         p = tokenEnd(p);
         const size_t length = p - nameStart;
         if (length > static_cast<size_t>(NameSlotSize - 1)) {
-            error = listName + ": the name of tile " + std::to_string(k) + ", " +
+            error = Error{listName, std::string("the name of tile ") + std::to_string(k) + ", " +
                     Shown(nameStart, length) + ", has " + std::to_string(length) +
-                    " characters; a name holds at most " + std::to_string(NameSlotSize - 1);
+                    " characters; a name holds at most " + std::to_string(NameSlotSize - 1)};
             return false;
         }
         if (std::memchr(nameStart, '\0', length)) {
             // A file name cannot hold a NUL: only the part before it would be used.
-            error = listName + ": the name of tile " + std::to_string(k) + ", " +
-                    Shown(nameStart, length) + ", holds a NUL byte";
+            error = Error{listName, std::string("the name of tile ") + std::to_string(k) + ", " +
+                    Shown(nameStart, length) + ", holds a NUL byte"};
             return false;
         }
         names.emplace_back(nameStart, length);
@@ -172,7 +172,7 @@ bool ParseTileList(const char* text, size_t size, const std::string& listName,
     return true;
 }
 
-bool ReadTileList(const char* list, TileList& out, std::string& error)
+bool ReadTileList(const char* list, TileList& out, Error& error)
 {
     std::vector<uint8_t> bytes;
     if (!ReadFileStart(list, MaxListBytes + 1, bytes, error))
@@ -186,8 +186,8 @@ bool ReadTileList(const char* list, TileList& out, std::string& error)
     // In an overlong file only a list whose last name ends well inside the
     // bytes read is known to be whole.
     if (!whole && (!ok || parsed.End >= bytes.size())) {
-        error = listName + ": the tile count and names do not end within the first " +
-                std::to_string(MaxListBytes) + " bytes";
+        error = Error{listName, std::string("the tile count and names do not end within the first ") +
+                std::to_string(MaxListBytes) + " bytes"};
         return false;
     }
     if (!ok)

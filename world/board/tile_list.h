@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "files/error.h"
+
 // A tile list once read and checked: Names holds exactly the counted names,
 // each 1 to 127 characters long, none containing white space or a NUL byte.
 struct TileList {
@@ -27,9 +29,9 @@ struct TileList {
 // hexadecimal digit after it, fewer names than the count, a name longer than
 // 127 characters and a name holding a NUL byte. On refusal `out` is unchanged.
 bool ParseTileList(const char* text, size_t size, const std::string& listName,
-                   TileList& out, std::string& error);
+                   TileList& out, Error& error);
 
 // Reads and parses the tile list stored as `name` (a backslash separates
 // directories), reading no more than a list can need: a file whose count
 // and names do not end within its first megabyte is refused.
-bool ReadTileList(const char* name, TileList& out, std::string& error);
+bool ReadTileList(const char* name, TileList& out, Error& error);

@@ -136,15 +136,15 @@ const ImageReaders& AllegroReaders()
     return readers;
 }
 
-BitmapPtr LoadImage(const char* name, std::string& error)
+BitmapPtr LoadImage(const char* name, Error& error)
 {
     Image image;
     if (!DecodeImageFile(name, AllegroReaders(), image, error))
         return nullptr;
     BitmapPtr bitmap = ImageToBitmap(image);
     if (!bitmap)
-        error = HostPath(name) + ": no memory for a bitmap of " + std::to_string(image.Width) + " x " +
-                std::to_string(image.Height) + " pixels";
+        error = Error{HostPath(name), "no memory for a bitmap of " + std::to_string(image.Width) + " x " +
+                std::to_string(image.Height) + " pixels"};
     return bitmap;
 }
 
@@ -237,15 +237,15 @@ bool EncodePicture(BITMAP* image, PictureFormat format, std::vector<uint8_t>& by
     return true;
 }
 
-bool WritePicture(const std::string& path, BITMAP* image, PictureFormat format, std::string& error)
+bool WritePicture(const std::string& path, BITMAP* image, PictureFormat format, Error& error)
 {
     std::vector<uint8_t> bytes;
     if (!EncodePicture(image, format, bytes)) {
-        error = path + ": not written: cannot encode the picture";
+        error = Error{path, "not written: cannot encode the picture"};
         return false;
     }
     if (!WriteFileAtomically(path, bytes, error)) {
-        error = path + ": not written: " + error;
+        error.Reason = "not written: " + error.Reason;
         return false;
     }
     return true;
@@ -272,10 +272,10 @@ BitmapPtr MakeSkyPlaceholder()
     return MakePlaceholder(SkyPlaceholderWidth, SkyPlaceholderHeight, 10, 10);
 }
 
-bool StartAllegroHeadless(std::string& error)
+bool StartAllegroHeadless(Error& error)
 {
     if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) {
-        error = allegro_error;
+        error = Error{"", allegro_error};
         return false;
     }
     set_color_depth(16);

@@ -13,6 +13,7 @@
 #include "board/map_record.h"   // Required for: CellSize
 #include "core/tables.h"        // Required for: AngleSteps
 #include "core/view_geometry.h" // Required for: Horizon
+#include "files/error.h"
 
 struct Image;
 struct ImageReaders;
@@ -37,7 +38,7 @@ const ImageReaders& AllegroReaders();
 // Loads an image file (DecodeImageFile with AllegroReaders()), converted to
 // the current colour depth as Allegro's loader converts it; null on failure,
 // with `error` naming the file and the reason.
-BitmapPtr LoadImage(const char* name, std::string& error);
+BitmapPtr LoadImage(const char* name, Error& error);
 
 // The image as a memory bitmap of the current colour depth, each pixel as
 // Allegro's load_bitmap with COLORCONV_TOTAL converts it; alpha is dropped
@@ -60,7 +61,7 @@ bool EncodePicture(BITMAP* image, PictureFormat format, std::vector<uint8_t>& by
 // Writes the bitmap as the picture file `path` in `format`, whole or not at
 // all, never through a link nor over anything but a regular file
 // (WriteFileAtomically); on failure `error` names the file and the reason.
-bool WritePicture(const std::string& path, BITMAP* image, PictureFormat format, std::string& error);
+bool WritePicture(const std::string& path, BITMAP* image, PictureFormat format, Error& error);
 
 // The images that stand in for a tile or sky image that cannot be loaded: a
 // cleared bitmap marked with a red "X X".
@@ -70,4 +71,4 @@ BitmapPtr MakeSkyPlaceholder();
 // Starts Allegro without a display for tools and tests: 16-bit colour, every
 // loaded image converted to it. Returns false with the reason in `error`
 // when Allegro cannot start.
-bool StartAllegroHeadless(std::string& error);
+bool StartAllegroHeadless(Error& error);

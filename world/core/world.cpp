@@ -27,9 +27,9 @@ World::~World()
         tile.reset();
 }
 
-int World::Fail(std::string message)
+int World::Fail(Error error)
 {
-    Error = std::move(message);
+    Failure = std::move(error);
     return 1;
 }
 
@@ -37,12 +37,12 @@ int World::LoadSky(const char* name)
 {
     const size_t length = strnlen(name, NameSlotSize);
     if (length >= NameSlotSize)
-        return Fail(std::string(name) + ": a sky name has at most " +
+        return Fail(Error{name, "a sky name has at most " +
                     std::to_string(NameSlotSize - 1) + " characters, this one " +
-                    std::to_string(std::strlen(name)));
+                    std::to_string(std::strlen(name))});
     BitmapPtr sky = LoadSkyImage(name);
     if (!sky)
-        return Fail(std::string(name) + ": cannot make a bitmap for the sky placeholder");
+        return Fail(Error{name, "cannot make a bitmap for the sky placeholder"});
     ReplaceSky(name, std::move(sky));
     return 0;
 }
@@ -59,7 +59,7 @@ void World::ReplaceSky(const char* name, BitmapPtr image)
 
 BitmapPtr LoadSkyImage(const char* name)
 {
-    std::string reason;
+    Error reason;
     BitmapPtr sky = LoadImage(name, reason);
     return sky ? std::move(sky) : MakeSkyPlaceholder();
 }

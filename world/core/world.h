@@ -27,8 +27,8 @@ public:
     World& operator=(const World&) = delete;
 
     // Every operation that can fail returns 0 on success and non-zero on
-    // failure; LastError() then says which file and what is wrong. A failed
-    // operation leaves the World as it was.
+    // failure; LastError() then says which file and what is wrong with it.
+    // A failed operation leaves the World as it was.
 
     // Fills the World from a board file and loads the images it names (a
     // placeholder stands in for each image that cannot be loaded).
@@ -63,7 +63,7 @@ public:
     // (render/sky.cpp).
     void DrawSky(BITMAP* view, float x, float y, int height, int angle, int horizon) const;
 
-    const std::string& LastError() const { return Error; }
+    const Error& LastError() const { return Failure; }
 
     // The stored fields (Cells, TileNames, SkyName, TileCount, AnimDelay,
     // AnimLastFrame, ExtraFloat) come from MapRecord.
@@ -80,12 +80,12 @@ private:
     // Takes the map and its images, keeping each cell's Frame.
     void Commit(const MapRecord& map, std::vector<BitmapPtr> tiles, BitmapPtr sky);
     // Records a failure for LastError() and returns the failure status.
-    int Fail(std::string message);
+    int Fail(Error error);
     // Takes `image` as the sky and copies `name` with its NUL into SkyName;
     // the bytes after the NUL keep what SkyName held. `name` fits the slot.
     void ReplaceSky(const char* name, BitmapPtr image);
 
-    std::string Error;
+    Error Failure;
 };
 
 // The sky image named `name`, or the sky placeholder when it cannot be

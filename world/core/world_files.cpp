@@ -12,7 +12,7 @@
 
 int World::LoadMap(const char* name)
 {
-    std::string error;
+    Error error;
     auto board = std::make_unique<BoardFile>();
     if (!ReadBoardFile(name, *board, error))
         return Fail(error);
@@ -21,7 +21,7 @@ int World::LoadMap(const char* name)
 
 int World::LoadMapFromMemory(const uint8_t* data, size_t size, const char* name)
 {
-    std::string error;
+    Error error;
     auto board = std::make_unique<BoardFile>();
     if (!ParseBoard(data, size, name, *board, error))
         return Fail(error);
@@ -36,7 +36,7 @@ int World::LoadRecord(const MapRecord& map, const std::string& name, const Image
         const auto it = made.find(file);
         if (it != made.end())
             return ImageToBitmap(*it->second);
-        std::string reason;
+        Error reason;
         BitmapPtr loaded = LoadImage(file, reason);
         if (loaded)
             return loaded;
@@ -47,12 +47,12 @@ int World::LoadRecord(const MapRecord& map, const std::string& name, const Image
     for (int k = 0; k < map.TileCount; k++) {
         BitmapPtr tile = image(map.TileNames[k], true);
         if (!tile)
-            return Fail(name + ": cannot make a bitmap for tile " + std::to_string(k));
+            return Fail(Error{name, "cannot make a bitmap for tile " + std::to_string(k)});
         tiles.push_back(std::move(tile));
     }
     BitmapPtr sky = image(map.SkyName, false);
     if (!sky)
-        return Fail(name + ": cannot make a bitmap for the sky");
+        return Fail(Error{name, "cannot make a bitmap for the sky"});
 
     Commit(map, std::move(tiles), std::move(sky));
     return 0;
@@ -79,7 +79,7 @@ void World::Commit(const MapRecord& map, std::vector<BitmapPtr> tiles, BitmapPtr
 
 int World::SaveMap(const char* name)
 {
-    std::string error;
+    Error error;
     if (!SaveBoardFile(name, *this, error))
         return Fail(error);
     return 0;
@@ -87,7 +87,7 @@ int World::SaveMap(const char* name)
 
 int World::CreateMap(const char* name)
 {
-    std::string error;
+    Error error;
     if (!CreateBoardFile(name, *this, error))
         return Fail(error);
     return 0;
@@ -96,7 +96,7 @@ int World::CreateMap(const char* name)
 int World::NewMap(const char* list)
 {
     TileList parsed;
-    std::string error;
+    Error error;
     if (!ReadTileList(list, parsed, error))
         return Fail(error);
     const std::string listName = HostPath(list);
@@ -104,19 +104,19 @@ int World::NewMap(const char* list)
     std::vector<BitmapPtr> tiles;
     tiles.reserve(parsed.Count);
     for (const std::string& name : parsed.Names) {
-        std::string reason;
+        Error reason;
         BitmapPtr image = LoadImage(name.c_str(), reason);
         if (!image)
             image = MakeTilePlaceholder();
         if (!image)
-            return Fail(listName + ": cannot make a placeholder for the missing " + name);
+            return Fail(Error{listName, "cannot make a placeholder for the missing " + name});
         tiles.push_back(std::move(image));
     }
     // A blank sky of the placeholder's size, without its mark.
     BitmapPtr sky(create_bitmap(SkyPlaceholderWidth, SkyPlaceholderHeight));
     if (!sky)
-        return Fail(listName + ": cannot make the blank " + std::to_string(SkyPlaceholderWidth) +
-                    " x " + std::to_string(SkyPlaceholderHeight) + " sky");
+        return Fail(Error{listName, "cannot make the blank " + std::to_string(SkyPlaceholderWidth) +
+                    " x " + std::to_string(SkyPlaceholderHeight) + " sky"});
     clear_to_color(sky.get(), 0);
 
     // Every cell shows tile 1 and stands still; ExtraA, ExtraB and LastFrame

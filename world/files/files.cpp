@@ -48,7 +48,7 @@ ReadableFile::~ReadableFile()
         close(fd);
 }
 
-bool ReadableFile::Open(const char* name, std::string& error)
+bool ReadableFile::Open(const char* name, Error& error)
 {
     const std::string opened = HostPath(name);
     // The kind is known before the open, so a device is never opened at all;
@@ -56,20 +56,20 @@ bool ReadableFile::Open(const char* name, std::string& error)
     // fstat then catches the swap.
     struct stat info;
     if (stat(opened.c_str(), &info) != 0) {
-        error = opened + ": cannot open: " + std::strerror(errno);
+        error = Error{opened, std::string("cannot open: ") + std::strerror(errno)};
         return false;
     }
     if (!S_ISREG(info.st_mode)) {
-        error = opened + ": is " + KindOf(info.st_mode) + ", not a regular file";
+        error = Error{opened, std::string("is ") + KindOf(info.st_mode) + ", not a regular file"};
         return false;
     }
     const int descriptor = open(opened.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0) {
-        error = opened + ": cannot open: " + std::strerror(errno);
+        error = Error{opened, std::string("cannot open: ") + std::strerror(errno)};
         return false;
     }
     if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = opened + ": is not a regular file";
+        error = Error{opened, "is not a regular file"};
         close(descriptor);
         return false;
     }
@@ -81,13 +81,13 @@ bool ReadableFile::Open(const char* name, std::string& error)
     return true;
 }
 
-bool ReadableFile::ReadAt(int64_t offset, size_t length, std::vector<uint8_t>& bytes, std::string& error) const
+bool ReadableFile::ReadAt(int64_t offset, size_t length, std::vector<uint8_t>& bytes, Error& error) const
 {
     std::vector<uint8_t> data;
     try {
         data.resize(length);
     } catch (const std::bad_alloc&) {
-        error = path + ": " + std::to_string(length) + " bytes do not fit in memory";
+        error = Error{path, std::to_string(length) + " bytes do not fit in memory"};
         return false;
     }
     size_t done = 0;
@@ -96,13 +96,13 @@ bool ReadableFile::ReadAt(int64_t offset, size_t length, std::vector<uint8_t>& b
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            error = path + ": cannot read: " + std::strerror(errno);
+            error = Error{path, std::string("cannot read: ") + std::strerror(errno)};
             return false;
         }
         if (got == 0) {
-            error = path + ": cut short: " + std::to_string(offset + static_cast<int64_t>(done)) +
+            error = Error{path, std::string("cut short: ") + std::to_string(offset + static_cast<int64_t>(done)) +
                     " bytes, more were expected at offset " + std::to_string(offset) + " (" +
-                    std::to_string(length) + " bytes)";
+                    std::to_string(length) + " bytes)"};
             return false;
         }
         done += static_cast<size_t>(got);
@@ -111,20 +111,20 @@ bool ReadableFile::ReadAt(int64_t offset, size_t length, std::vector<uint8_t>& b
     return true;
 }
 
-bool ReadWholeFile(const char* name, int64_t limit, std::vector<uint8_t>& bytes, std::string& error)
+bool ReadWholeFile(const char* name, int64_t limit, std::vector<uint8_t>& bytes, Error& error)
 {
     ReadableFile file;
     if (!file.Open(name, error))
         return false;
     if (file.Size() > limit) {
-        error = file.Path() + ": " + std::to_string(file.Size()) + " bytes, more than the " +
-                std::to_string(limit) + " read here";
+        error = Error{file.Path(), std::to_string(file.Size()) + " bytes, more than the " +
+                std::to_string(limit) + " read here"};
         return false;
     }
     return file.ReadAt(0, static_cast<size_t>(file.Size()), bytes, error);
 }
 
-bool ReadFileStart(const char* name, size_t limit, std::vector<uint8_t>& bytes, std::string& error)
+bool ReadFileStart(const char* name, size_t limit, std::vector<uint8_t>& bytes, Error& error)
 {
     ReadableFile file;
     if (!file.Open(name, error))
@@ -346,7 +346,7 @@ static bool FinishReplacement(TempFile& temp, const std::string& target, mode_t 
     return true;
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
+static bool ReplaceFileWhy(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
 {
     // Through a symbolic link, the file it names is the one replaced; the
     // link itself stays a link.
@@ -371,7 +371,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& 
     return FinishReplacement(temp, target, old.st_mode & 07777, error);
 }
 
-bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
+static bool WriteFileWhy(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
 {
     struct stat old;
     mode_t mode;
@@ -399,7 +399,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
     return FinishReplacement(temp, path, mode, error);
 }
 
-bool CreateFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
+static bool CreateFileWhy(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
 {
     TempFile temp;
     if (!CreateTemp(path, 0666, temp, error) || !WriteAndFlush(temp, bytes, error))
@@ -417,4 +417,30 @@ bool CreateFileAtomically(const std::string& path, const std::vector<uint8_t>& b
     // The temporary name is removed by TempFile; the file keeps its new name.
     SyncDirectory(path);
     return true;
+}
+
+// The writers' failures name the file they were asked to write.
+static bool Named(bool written, const std::string& path, const std::string& why, Error& error)
+{
+    if (!written)
+        error = Error{path, why};
+    return written;
+}
+
+bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, Error& error)
+{
+    std::string why;
+    return Named(ReplaceFileWhy(path, bytes, why), path, why, error);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, Error& error)
+{
+    std::string why;
+    return Named(WriteFileWhy(path, bytes, why), path, why, error);
+}
+
+bool CreateFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, Error& error)
+{
+    std::string why;
+    return Named(CreateFileWhy(path, bytes, why), path, why, error);
 }

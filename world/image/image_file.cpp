@@ -277,10 +277,10 @@ bool CheckHeader(const uint8_t* data, size_t size, HeaderFacts& facts, std::stri
 }  // namespace
 
 bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, const ImageReaders& readers,
-                 Image& out, std::string& error)
+                 Image& out, Error& error)
 {
     auto fail = [&](const std::string& why) {
-        error = fileName + ": " + why;
+        error = Error{fileName, why};
         return false;
     };
     if (static_cast<int64_t>(size) > MaxImageFileBytes)
@@ -330,7 +330,7 @@ bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, 
     return true;
 }
 
-bool DecodeImageFile(const char* name, const ImageReaders& readers, Image& out, std::string& error)
+bool DecodeImageFile(const char* name, const ImageReaders& readers, Image& out, Error& error)
 {
     std::vector<uint8_t> bytes;
     if (!ReadWholeFile(name, MaxImageFileBytes, bytes, error))

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "files/error.h"
+
 
 constexpr int64_t MaxImageFileBytes = int64_t(256) << 20;  // larger files are refused unread
 constexpr int64_t MaxImagePixels = int64_t(64) << 20;      // width x height of any image we load
@@ -45,12 +47,12 @@ struct ImageReaders {
 // MaxImagePixels, or more pixels than its bytes hold, is refused before
 // decoding. On failure returns false with `error` naming the file as opened
 // and the reason; `out` is then left as it was.
-bool DecodeImageFile(const char* name, const ImageReaders& readers, Image& out, std::string& error);
+bool DecodeImageFile(const char* name, const ImageReaders& readers, Image& out, Error& error);
 
 // The same for an image file's bytes in memory; `fileName` names it in
 // messages.
 bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, const ImageReaders& readers,
-                 Image& out, std::string& error);
+                 Image& out, Error& error);
 
 // The bytes of a PNG file holding `image`, every channel of it; empty when
 // it cannot be encoded (an image too large for the encoder, no memory).

@@ -9,11 +9,11 @@
 
 #include "tiled/tiled_map.h"
 
-bool DecodeBase64(const std::string& text, std::vector<uint8_t>& out, std::string& error)
+bool DecodeBase64(const std::string& text, std::vector<uint8_t>& out, Error& error)
 {
     std::unique_ptr<EVP_ENCODE_CTX, void (*)(EVP_ENCODE_CTX*)> context(EVP_ENCODE_CTX_new(), EVP_ENCODE_CTX_free);
     if (!context || text.size() > size_t(INT32_MAX)) {
-        error = "base64 data too large";
+        error = Error{"", "base64 data too large"};
         return false;
     }
     std::vector<uint8_t> bytes(text.size() / 4 * 3 + 3);
@@ -22,7 +22,7 @@ bool DecodeBase64(const std::string& text, std::vector<uint8_t>& out, std::strin
     if (EVP_DecodeUpdate(context.get(), bytes.data(), &length, reinterpret_cast<const unsigned char*>(text.data()),
                          static_cast<int>(text.size())) < 0 ||
         EVP_DecodeFinal(context.get(), bytes.data() + length, &tail) < 0) {
-        error = "bad base64 data";
+        error = Error{"", "bad base64 data"};
         return false;
     }
     bytes.resize(size_t(length) + size_t(tail));
@@ -41,11 +41,11 @@ std::string EncodeBase64(const std::vector<uint8_t>& bytes)
 
 // One byte more than expected is room to notice data that goes on.
 static bool InflateZlib(const std::vector<uint8_t>& in, bool gzip, size_t expected, std::vector<uint8_t>& out,
-                        std::string& error)
+                        Error& error)
 {
     z_stream stream{};
     if (inflateInit2(&stream, gzip ? 16 + MAX_WBITS : MAX_WBITS) != Z_OK) {
-        error = "cannot start zlib";
+        error = Error{"", "cannot start zlib"};
         return false;
     }
     std::vector<uint8_t> bytes(expected + 1);
@@ -57,13 +57,13 @@ static bool InflateZlib(const std::vector<uint8_t>& in, bool gzip, size_t expect
     const size_t produced = stream.total_out;
     inflateEnd(&stream);
     if (produced > expected) {
-        error = std::string(gzip ? "gzip" : "zlib") + " data inflates to more than the layer's " +
-                std::to_string(expected) + " bytes";
+        error = Error{"", std::string(gzip ? "gzip" : "zlib") + " data inflates to more than the layer's " +
+                std::to_string(expected) + " bytes"};
         return false;
     }
     if (status != Z_STREAM_END) {
-        error = std::string(gzip ? "gzip" : "zlib") + " data is " +
-                (status == Z_BUF_ERROR ? "cut short" : "corrupt") + " after " + std::to_string(produced) + " bytes";
+        error = Error{"", std::string(gzip ? "gzip" : "zlib") + " data is " +
+                (status == Z_BUF_ERROR ? "cut short" : "corrupt") + " after " + std::to_string(produced) + " bytes"};
         return false;
     }
     bytes.resize(produced);
@@ -72,7 +72,7 @@ static bool InflateZlib(const std::vector<uint8_t>& in, bool gzip, size_t expect
 }
 
 static bool InflateZstd(const std::vector<uint8_t>& in, size_t expected, std::vector<uint8_t>& out,
-                        std::string& error)
+                        Error& error)
 {
     std::unique_ptr<ZSTD_DCtx, size_t (*)(ZSTD_DCtx*)> context(ZSTD_createDCtx(), ZSTD_freeDCtx);
     // Refuse frames whose window would ask for more memory than a layer needs.
@@ -85,15 +85,15 @@ static bool InflateZstd(const std::vector<uint8_t>& in, size_t expected, std::ve
         const size_t before = input.pos + output.pos;
         status = ZSTD_decompressStream(context.get(), &output, &input);
         if (ZSTD_isError(status)) {
-            error = std::string("zstd data is corrupt: ") + ZSTD_getErrorName(status);
+            error = Error{"", std::string("zstd data is corrupt: ") + ZSTD_getErrorName(status)};
             return false;
         }
         if (output.pos > expected) {
-            error = "zstd data inflates to more than the layer's " + std::to_string(expected) + " bytes";
+            error = Error{"", "zstd data inflates to more than the layer's " + std::to_string(expected) + " bytes"};
             return false;
         }
         if (status != 0 && input.pos + output.pos == before) {
-            error = "zstd data is cut short after " + std::to_string(output.pos) + " bytes";
+            error = Error{"", "zstd data is cut short after " + std::to_string(output.pos) + " bytes"};
             return false;
         }
     }
@@ -103,13 +103,13 @@ static bool InflateZstd(const std::vector<uint8_t>& in, size_t expected, std::ve
 }
 
 bool Inflate(const std::vector<uint8_t>& in, const std::string& compression, size_t expected,
-             std::vector<uint8_t>& out, std::string& error)
+             std::vector<uint8_t>& out, Error& error)
 {
     if (compression == "zlib" || compression == "gzip")
         return InflateZlib(in, compression == "gzip", expected, out, error);
     if (compression == "zstd")
         return InflateZstd(in, expected, out, error);
-    error = "unknown compression \"" + compression + "\"";
+    error = Error{"", "unknown compression \"" + compression + "\""};
     return false;
 }
 
@@ -122,7 +122,7 @@ std::vector<uint8_t> DeflateZlib(const std::vector<uint8_t>& bytes)
     return out;
 }
 
-static bool DecodeCsv(const std::string& text, size_t cells, std::vector<uint32_t>& out, std::string& error)
+static bool DecodeCsv(const std::string& text, size_t cells, std::vector<uint32_t>& out, Error& error)
 {
     std::vector<uint32_t> gids;
     gids.reserve(cells);
@@ -138,11 +138,11 @@ static bool DecodeCsv(const std::string& text, size_t cells, std::vector<uint32_
         while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && value <= UINT32_MAX)
             value = value * 10 + uint64_t(text[i++] - '0');
         if (i == start || value > UINT32_MAX) {
-            error = "CSV value " + std::to_string(gids.size() + 1) + " is not a tile id";
+            error = Error{"", "CSV value " + std::to_string(gids.size() + 1) + " is not a tile id"};
             return false;
         }
         if (gids.size() == cells) {
-            error = "CSV data holds more than the layer's " + std::to_string(cells) + " cells";
+            error = Error{"", "CSV data holds more than the layer's " + std::to_string(cells) + " cells"};
             return false;
         }
         gids.push_back(static_cast<uint32_t>(value));
@@ -151,12 +151,12 @@ static bool DecodeCsv(const std::string& text, size_t cells, std::vector<uint32_
             i++;
             skip();
         } else if (i < text.size()) {
-            error = "CSV data has '" + std::string(1, text[i]) + "' after value " + std::to_string(gids.size());
+            error = Error{"", "CSV data has '" + std::string(1, text[i]) + "' after value " + std::to_string(gids.size())};
             return false;
         }
     }
     if (gids.size() != cells) {
-        error = "CSV data holds " + std::to_string(gids.size()) + " cells, the layer has " + std::to_string(cells);
+        error = Error{"", "CSV data holds " + std::to_string(gids.size()) + " cells, the layer has " + std::to_string(cells)};
         return false;
     }
     out = std::move(gids);
@@ -164,17 +164,17 @@ static bool DecodeCsv(const std::string& text, size_t cells, std::vector<uint32_
 }
 
 bool DecodeLayerData(const std::string& text, const std::string& encoding, const std::string& compression,
-                     size_t cells, std::vector<uint32_t>& out, std::string& error)
+                     size_t cells, std::vector<uint32_t>& out, Error& error)
 {
     if (encoding == "csv") {
         if (!compression.empty()) {
-            error = "CSV data cannot be compressed";
+            error = Error{"", "CSV data cannot be compressed"};
             return false;
         }
         return DecodeCsv(text, cells, out, error);
     }
     if (encoding != "base64") {
-        error = "unknown layer data encoding \"" + encoding + "\"";
+        error = Error{"", "unknown layer data encoding \"" + encoding + "\""};
         return false;
     }
     std::vector<uint8_t> bytes;
@@ -187,8 +187,8 @@ bool DecodeLayerData(const std::string& text, const std::string& encoding, const
         bytes = std::move(inflated);
     }
     if (bytes.size() != cells * 4) {
-        error = "layer data holds " + std::to_string(bytes.size()) + " bytes, the layer's " + std::to_string(cells) +
-                " cells need " + std::to_string(cells * 4);
+        error = Error{"", "layer data holds " + std::to_string(bytes.size()) + " bytes, the layer's " + std::to_string(cells) +
+                " cells need " + std::to_string(cells * 4)};
         return false;
     }
     std::vector<uint32_t> gids(cells);

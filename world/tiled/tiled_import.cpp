@@ -43,8 +43,9 @@ namespace fs = std::filesystem;
 constexpr int MaxFrames = 256;  // a cell's LastFrame is 8 bits
 constexpr uint8_t DefaultSky[3] = {135, 185, 235};
 
+// Failures inside the importer, thrown to the one catch in ImportTiledMap.
 struct Refusal {
-    std::string message;
+    Error error;
 };
 
 // One tile appearance composed: its strip and the animation of its cells.
@@ -63,7 +64,7 @@ public:
     void Run();
 
 private:
-    [[noreturn]] void Refuse(const std::string& what) { throw Refusal{doc.FileName + ": " + what}; }
+    [[noreturn]] void Refuse(const std::string& what) { throw Refusal{Error{doc.FileName, what}}; }
     const TiledTileset& SetOf(uint32_t gid, uint32_t& local);
     const Image& Picture(const std::string& path, const TiledTileset& set);
     void TilePixels(const TiledTileset& set, uint32_t local, std::vector<uint8_t>& rgb);
@@ -107,11 +108,11 @@ const Image& Importer::Picture(const std::string& path, const TiledTileset& set)
     if (it != pictures.end())
         return it->second;
     Image image;
-    std::string error;
+    Error error;
     if (path.empty())
         Refuse("tileset \"" + set.Name + "\" has no image");
     if (!DecodeImageFile(path.c_str(), AllegroReaders(), image, error))
-        throw Refusal{set.Source + ": tileset \"" + set.Name + "\": image " + error};
+        throw Refusal{Error{set.Source, "tileset \"" + set.Name + "\": image " + error.Message()}};
     return pictures.emplace(path, std::move(image)).first->second;
 }
 
@@ -309,17 +310,17 @@ void Importer::ReadBoardProperty()
     if (it == doc.Properties.end())
         return;
     std::vector<uint8_t> packed, body;
-    std::string error;
+    Error error;
     if (!DecodeBase64(it->second.Text, packed, error) ||
         !Inflate(packed, "zlib", size_t(BoardBodySize(MaxTiles)), body, error))
-        Refuse(std::string("property ") + PropBoard + ": " + error);
+        Refuse(std::string("property ") + PropBoard + ": " + error.Reason);
     std::vector<uint8_t> file = {0, uint8_t(BoardHeaderSize), 0, 0, 0};
     file.insert(file.end(), body.begin(), body.end());
     auto board = std::make_unique<BoardFile>();
     if (!ParseBoard(file.data(), file.size(), doc.FileName + ": property " + PropBoard, *board, error) ||
         board->TileCount < 1 || int64_t(file.size()) != board->BodyEnd())
         Refuse(std::string("property ") + PropBoard + " does not hold a board with tiles" +
-               (error.empty() ? "" : ": " + error));
+               (error.Reason.empty() ? "" : ": " + error.Message()));
     original = std::move(board);
     // Each tile's frames as its exported tileset gives them.
     originalFrames.assign(size_t(original->TileCount), 1);
@@ -491,7 +492,7 @@ void Importer::Run()
 
 }  // namespace
 
-bool ImportTiledMap(const std::string& fileName, const std::string& imagesDir, TiledImport& out, std::string& error)
+bool ImportTiledMap(const std::string& fileName, const std::string& imagesDir, TiledImport& out, Error& error)
 {
     std::vector<uint8_t> bytes;
     if (!ReadWholeFile(fileName.c_str(), MaxTiledFileBytes, bytes, error))
@@ -504,7 +505,7 @@ bool ImportTiledMap(const std::string& fileName, const std::string& imagesDir, T
     try {
         Importer(doc, imagesDir, result).Run();
     } catch (const Refusal& refusal) {
-        error = refusal.message;
+        error = refusal.error;
         return false;
     }
     out = std::move(result);

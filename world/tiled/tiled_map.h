@@ -71,14 +71,14 @@ struct TiledDocument {
 // lie. External tilesets are read from their files. Every fault is refused
 // with a message naming the file and what is wrong; `out` is then unchanged.
 bool ParseTiledMap(const uint8_t* data, size_t size, const std::string& fileName, TiledDocument& out,
-                   std::string& error);
+                   Error& error);
 
 // Decodes one layer's data (or one chunk's) into exactly `cells` gids:
 // `encoding` "csv", "base64" or "" (the caller has read XML tile elements or
 // a JSON array itself), `compression` "", "zlib", "gzip" or "zstd". Never
 // inflates more than the cells need.
 bool DecodeLayerData(const std::string& text, const std::string& encoding, const std::string& compression,
-                     size_t cells, std::vector<uint32_t>& out, std::string& error);
+                     size_t cells, std::vector<uint32_t>& out, Error& error);
 
 // A map made into a board: the record, and the images it needs that do not
 // exist yet (composed tile strips and a default sky), each with the name
@@ -97,7 +97,7 @@ struct TiledImport {
 // named "`imagesDir`/tileNN.png" and "`imagesDir`/sky.png". Nothing is
 // written. On failure `error` names the file and the fault.
 bool ImportTiledMap(const std::string& fileName, const std::string& imagesDir, TiledImport& out,
-                    std::string& error);
+                    Error& error);
 
 // The custom properties of the map that carry what Tiled has no field for.
 constexpr char PropOutsideTile[] = "outside_tile";            // int: gid shown outside the map (tile 0)
@@ -125,16 +125,17 @@ struct TiledExport {
 class World;
 // Makes a Tiled map of the board held in `world` (its images loaded) for the
 // file `outPath` (.tmx: XML; .tmj, .json: JSON). Nothing is written.
-bool ExportTiledMap(const World& world, const std::string& outPath, TiledExport& out, std::string& error);
+bool ExportTiledMap(const World& world, const std::string& outPath, TiledExport& out, Error& error);
 
 // The codecs under layer data, shared by reader and writer. Each refuses
-// what does not decode, with the reason (no file name) in `error`.
-bool DecodeBase64(const std::string& text, std::vector<uint8_t>& out, std::string& error);
+// what does not decode, with the reason in `error` (its File left empty: the
+// caller knows the layer and the file).
+bool DecodeBase64(const std::string& text, std::vector<uint8_t>& out, Error& error);
 std::string EncodeBase64(const std::vector<uint8_t>& bytes);
 // Inflates `compression` ("zlib", "gzip" or "zstd") data to exactly
 // `expected` bytes, refusing as soon as it would give more.
 bool Inflate(const std::vector<uint8_t>& in, const std::string& compression, size_t expected,
-             std::vector<uint8_t>& out, std::string& error);
+             std::vector<uint8_t>& out, Error& error);
 std::vector<uint8_t> DeflateZlib(const std::vector<uint8_t>& bytes);
 
 // How a board cell shows in Tiled: the board tile drawn, and the animation

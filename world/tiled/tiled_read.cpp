@@ -18,15 +18,15 @@ using Json = nlohmann::json;
 
 constexpr int MaxGroupDepth = 32;  // deeper group layers are refused, not recursed into
 
-// Failures inside the readers: the message with its file name, thrown to
-// the one catch in ParseTiledMap.
+// Failures inside the readers, thrown to the one catch in ParseTiledMap:
+// the parsers below report from deep inside nested elements.
 struct Refusal {
-    std::string message;
+    Error error;
 };
 
 [[noreturn]] void Refuse(const std::string& file, const std::string& what)
 {
-    throw Refusal{file + ": " + what};
+    throw Refusal{Error{file, what}};
 }
 
 bool EndsWith(const std::string& text, const char* suffix)
@@ -215,7 +215,7 @@ void XmlLayers(const pugi::xml_node& parent, TiledDocument& doc, int depth)
         const std::string compression = data.attribute("compression").value();
         auto decode = [&](const pugi::xml_node& holder, int64_t x, int64_t y, int64_t w, int64_t h) {
             std::vector<uint32_t> gids;
-            std::string error;
+            Error error;
             if (encoding.empty()) {
                 for (const pugi::xml_node& tile : holder.children("tile")) {
                     if (gids.size() == size_t(w * h))
@@ -226,7 +226,7 @@ void XmlLayers(const pugi::xml_node& parent, TiledDocument& doc, int depth)
                     Refuse(doc.FileName, "layer \"" + name + "\" has " + std::to_string(gids.size()) +
                                              " tile elements for " + std::to_string(w * h) + " cells");
             } else if (!DecodeLayerData(holder.text().get(), encoding, compression, size_t(w * h), gids, error)) {
-                Refuse(doc.FileName, "layer \"" + name + "\": " + error);
+                Refuse(doc.FileName, "layer \"" + name + "\": " + error.Reason);
             }
             Lay(doc, gids, x, y, w, name);
         };
@@ -386,11 +386,11 @@ std::vector<uint32_t> JsonData(const Json& holder, const std::string& encoding, 
 {
     std::vector<uint32_t> gids;
     const auto data = holder.find("data");
-    std::string error;
+    Error error;
     if (data != holder.end() && data->is_string()) {
         if (!DecodeLayerData(data->get<std::string>(), encoding.empty() ? "base64" : encoding, compression,
                              size_t(cells), gids, error))
-            Refuse(file, "layer \"" + layer + "\": " + error);
+            Refuse(file, "layer \"" + layer + "\": " + error.Reason);
         return gids;
     }
     const Json& values = Array(holder, "data", file);
@@ -481,7 +481,7 @@ void ReadJson(const uint8_t* data, size_t size, TiledDocument& doc)
 TiledTileset ReadExternalTileset(const std::string& file)
 {
     std::vector<uint8_t> bytes;
-    std::string error;
+    Error error;
     if (!ReadWholeFile(file.c_str(), MaxTiledFileBytes, bytes, error))
         throw Refusal{error};
     TiledTileset set;
@@ -501,7 +501,7 @@ TiledTileset ReadExternalTileset(const std::string& file)
 }  // namespace
 
 bool ParseTiledMap(const uint8_t* data, size_t size, const std::string& fileName, TiledDocument& out,
-                   std::string& error)
+                   Error& error)
 {
     auto doc = std::make_unique<TiledDocument>();
     doc->FileName = fileName;
@@ -511,15 +511,15 @@ bool ParseTiledMap(const uint8_t* data, size_t size, const std::string& fileName
         else
             ReadTmx(data, size, *doc);
     } catch (const Refusal& refusal) {
-        error = refusal.message;
+        error = refusal.error;
         return false;
     }
     // Tilesets in order of their first gid, each after the previous one's tiles.
     for (size_t i = 0; i < doc->Tilesets.size(); i++) {
         const TiledTileset& set = doc->Tilesets[i];
         if (set.FirstGid == 0 || (set.FirstGid & GidFlags) || (i > 0 && set.FirstGid <= doc->Tilesets[i - 1].FirstGid)) {
-            error = fileName + ": tileset \"" + set.Name + "\" has first gid " + std::to_string(set.FirstGid) +
-                    "; first gids must rise from 1";
+            error = Error{fileName, "tileset \"" + set.Name + "\" has first gid " + std::to_string(set.FirstGid) +
+                                        "; first gids must rise from 1"};
             return false;
         }
     }

@@ -8,7 +8,7 @@
 #include "core/world.h"
 #include "tiled/tiled_map.h"
 
-bool LoadTiledMap(World& world, const char* name, std::string& error)
+bool LoadTiledMap(World& world, const char* name, Error& error)
 {
     TiledImport imported;
     // New images get the names the import would give them by default.

@@ -1,7 +1,7 @@
 // A Tiled map shown in a World without writing a file.
 #pragma once
 
-#include <string>
+#include "files/error.h"
 
 class World;
 
@@ -9,4 +9,4 @@ class World;
 // would make it, with the composed tile images held in memory only: nothing
 // is written. On failure returns false with `error` naming the file and the
 // fault; `world` is then left as it was.
-bool LoadTiledMap(World& world, const char* name, std::string& error);
+bool LoadTiledMap(World& world, const char* name, Error& error);

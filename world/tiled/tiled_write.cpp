@@ -110,11 +110,11 @@ nlohmann::json JsonProperties(const std::vector<Property>& properties)
 
 }  // namespace
 
-bool ExportTiledMap(const World& world, const std::string& outPath, TiledExport& out, std::string& error)
+bool ExportTiledMap(const World& world, const std::string& outPath, TiledExport& out, Error& error)
 {
     const int count = world.TileCount;
     if (count < 1 || world.Tiles.size() != size_t(count)) {
-        error = outPath + ": the board has no tile image to show";
+        error = Error{outPath, "the board has no tile image to show"};
         return false;
     }
     const fs::path dir = fs::path(outPath).parent_path();
@@ -130,7 +130,7 @@ bool ExportTiledMap(const World& world, const std::string& outPath, TiledExport&
         BITMAP* bitmap = world.Tiles[size_t(k)].get();
         const char* name = world.TileNames[k];
         Image decoded;
-        std::string ignored;
+        Error ignored;
         Picture picture;
         if (Printable(name) && (Ends(name, ".png") || Ends(name, ".bmp")) &&
             DecodeImageFile(name, AllegroReaders(), decoded, ignored) && !decoded.HasAlpha && decoded.Width == bitmap->w &&
