@@ -74,6 +74,14 @@ BitmapPtr RandomTile(std::mt19937& random, std::vector<BitmapPtr>& parents)
 // some far beyond the images; TileCount from 0 to beyond the images held.
 // One map in four has more frames in use than the renderer copies into
 // blocks, so that it reads them in place.
+// `count` random tile images `width` wide, one frame high.
+void GiveRandomTiles(std::mt19937& random, World& world, int count, int width)
+{
+    for (int tile = 0; tile < count; ++tile)
+        world.Tiles.push_back(RandomImage(random, width, 32));
+    world.TileCount = count;
+}
+
 void RandomMap(std::mt19937& random, World& world, std::vector<BitmapPtr>& parents)
 {
     world.Tiles.clear();
@@ -408,9 +416,7 @@ TEST(GroundFast, MatchesThePlainRendererAtTheEdges)
     std::vector<BitmapPtr> parents;
     BitmapPtr start = RandomBackbuffer(random, 480);
     // Five usable tiles of four frames, then a map that uses all of them.
-    for (int tile = 0; tile < 5; ++tile)
-        world.Tiles.push_back(RandomImage(random, 128, 32));
-    world.TileCount = 5;
+    GiveRandomTiles(random, world, 5, 128);
     RandomCells(random, world, 5, 4);
 
     const float places[] = {0.0f,    -0.0f,   0.5f,    -0.5f,   0.999f,   -0.999f,  1.0f,
@@ -459,9 +465,7 @@ TEST(GroundFast, MatchesThePlainRendererOnExactUnitBorders)
     World world;
     GroundRenderer ground;
     BitmapPtr start = RandomBackbuffer(random, 480);
-    for (int tile = 0; tile < 3; ++tile)
-        world.Tiles.push_back(RandomImage(random, 64, 32));
-    world.TileCount = 3;
+    GiveRandomTiles(random, world, 3, 64);
     RandomCells(random, world, 3, 2);
 
     int borders = 0;
@@ -503,9 +507,7 @@ TEST(GroundFast, ChangesBetweenDrawsShowAtOnce)
     World world;
     GroundRenderer ground;
     BitmapPtr start = RandomBackbuffer(random, 480);
-    for (int tile = 0; tile < 4; ++tile)
-        world.Tiles.push_back(RandomImage(random, 96, 32));
-    world.TileCount = 4;
+    GiveRandomTiles(random, world, 4, 96);
     const Pose pose{1000.0f, 1000.0f, 60, 300, 100};
     const Pose outside{-500.0f, -500.0f, 14, 1440, 100};
 
