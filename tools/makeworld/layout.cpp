@@ -48,6 +48,57 @@ void Pool(World& world, int cx, int cy, int rx, int ry, TileKind inside, TileKin
         }
 }
 
+// One stroke of the brush: the cells tx0..tx1 x ty0..ty1 of one kind, or a
+// pool of one kind round (x0, y0) with radii x1 and y1 and a rim of another.
+struct Stroke {
+    bool pool;
+    int x0, y0, x1, y1;
+    TileKind kind, rim;
+};
+
+constexpr Stroke Area(int tx0, int ty0, int tx1, int ty1, TileKind kind)
+{
+    return Stroke{false, tx0, ty0, tx1, ty1, kind, kind};
+}
+
+constexpr Stroke Lake(int cx, int cy, int rx, int ry, TileKind inside, TileKind rim)
+{
+    return Stroke{true, cx, cy, rx, ry, inside, rim};
+}
+
+// The island's sights, painted in this order over the meadows and the beach.
+const Stroke Strokes[] = {
+    // The main road along +x, from beach to beach, with the viewer on its
+    // left edge; a kerb of chasing lights runs along its right side.
+    Area(3, 15, 60, 15, TileRoad),
+    Area(4, 16, 59, 16, TileLights),
+    // A canal between sand banks on the left of the road.
+    Area(5, 12, 27, 14, TileSand),
+    Area(6, 13, 26, 13, TileWater),
+    // A plaza where the cross road meets the main road, with two pools.
+    Area(33, 3, 34, 60, TileRoad),
+    Area(29, 10, 38, 20, TilePlaza),
+    Area(30, 11, 31, 12, TileWater),
+    Area(36, 18, 37, 19, TileWater),
+    // A lake on the left, a lava pit walled in brick on the right with a
+    // path to it from the road.
+    Lake(20, 6, 4, 2, TileWater, TileSand),
+    Lake(24, 21, 2, 2, TileLava, TileBrick),
+    Area(24, 17, 24, 17, TileDirt),
+    // Houses along the roads: brick floors.
+    Area(11, 8, 13, 10, TileBrick),
+    Area(41, 8, 43, 10, TileBrick),
+    Area(47, 8, 49, 10, TileBrick),
+    Area(42, 18, 44, 20, TileBrick),
+    Area(52, 19, 54, 21, TileBrick),
+    Area(10, 30, 13, 33, TileBrick),
+    // A second lake in the south of the island, and a lava stream.
+    Lake(16, 46, 6, 4, TileWater, TileSand),
+    Area(40, 44, 52, 44, TileLava),
+    Area(40, 43, 52, 43, TileBrick),
+    Area(40, 45, 52, 45, TileBrick),
+};
+
 }  // namespace
 
 void LayOutMap(World& world)
@@ -72,37 +123,10 @@ void LayOutMap(World& world)
                 Set(world, tx, ty, TileSand);
         }
 
-    // The main road along +x, from beach to beach, with the viewer on its
-    // left edge; a kerb of chasing lights runs along its right side.
-    Fill(world, 3, 15, 60, 15, TileRoad);
-    Fill(world, 4, 16, 59, 16, TileLights);
-    // A canal between sand banks on the left of the road.
-    Fill(world, 5, 12, 27, 14, TileSand);
-    Fill(world, 6, 13, 26, 13, TileWater);
-
-    // A plaza where the cross road meets the main road, with two pools.
-    Fill(world, 33, 3, 34, 60, TileRoad);
-    Fill(world, 29, 10, 38, 20, TilePlaza);
-    Fill(world, 30, 11, 31, 12, TileWater);
-    Fill(world, 36, 18, 37, 19, TileWater);
-
-    // A lake on the left, a lava pit walled in brick on the right with a
-    // path to it from the road.
-    Pool(world, 20, 6, 4, 2, TileWater, TileSand);
-    Pool(world, 24, 21, 2, 2, TileLava, TileBrick);
-    Fill(world, 24, 17, 24, 17, TileDirt);
-
-    // Houses along the roads: brick floors.
-    Fill(world, 11, 8, 13, 10, TileBrick);
-    Fill(world, 41, 8, 43, 10, TileBrick);
-    Fill(world, 47, 8, 49, 10, TileBrick);
-    Fill(world, 42, 18, 44, 20, TileBrick);
-    Fill(world, 52, 19, 54, 21, TileBrick);
-    Fill(world, 10, 30, 13, 33, TileBrick);
-
-    // A second lake in the south of the island, and a lava stream.
-    Pool(world, 16, 46, 6, 4, TileWater, TileSand);
-    Fill(world, 40, 44, 52, 44, TileLava);
-    Fill(world, 40, 43, 52, 43, TileBrick);
-    Fill(world, 40, 45, 52, 45, TileBrick);
+    for (const Stroke& stroke : Strokes) {
+        if (stroke.pool)
+            Pool(world, stroke.x0, stroke.y0, stroke.x1, stroke.y1, stroke.kind, stroke.rim);
+        else
+            Fill(world, stroke.x0, stroke.y0, stroke.x1, stroke.y1, stroke.kind);
+    }
 }
