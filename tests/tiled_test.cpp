@@ -430,6 +430,9 @@ TEST(TiledImport, MalformedMapsAreRefusedAndNothingIsWritten)
         {"<map orientation=\"isometric\"/>", "the map is isometric"},
         {map("width=\"65\" height=\"64\"", ""), "65 x 64 cells; a board holds at most 64 x 64"},
         {"<map orientation=\"orthogonal\" width=\"2\" height=\"2\" tilewidth=\"24\" tileheight=\"24\"/>", "tiles of 24 x 24"},
+        {"<map orientation=\"orthogonal\" width=\"2\" height=\"2\" tilewidth=\"4294967328\" tileheight=\"32\">" +
+             tileset + layer("<data encoding=\"csv\">1,1,1,1</data>") + "</map>",
+         "<map> tilewidth=\"4294967328\" is not an integer within -2147483648..2147483647"},
         {map("infinite=\"1\"", layer("<data encoding=\"csv\"><chunk x=\"64\" y=\"0\" width=\"16\" height=\"16\"/></data>")),
          "chunk at (64, 0)"},
         {"<map orientation=\"orthogonal\" width=\"11\" height=\"10\" tilewidth=\"1\" tileheight=\"1\">" + tileset +
