@@ -3,7 +3,11 @@
 // tilesets and images and composes the tile strips in memory. The first
 // byte chooses the format. A refused map must leave the World untouched
 // and say which file; an accepted one must hold a board that draws.
+// Then the parser alone, from memory: the bytes up to the first NUL are the
+// map, and what follows is every external tileset it names.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "render/frame.h"
 #include "fuzz_support.h"
@@ -16,11 +20,37 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
+static void ParseFromMemory(const uint8_t* data, size_t size, const char* name)
+{
+    const uint8_t* end = std::find(data, data + size, uint8_t(0));
+    const std::vector<uint8_t> tileset(end == data + size ? end : end + 1, data + size);
+    std::vector<std::string> asked;
+    const TilesetLoader load = [&](const std::string& path, std::vector<uint8_t>& bytes, Error&) {
+        asked.push_back(path);
+        bytes = tileset;
+        return true;
+    };
+    TiledDocument doc;
+    doc.Width = -7;
+    Error error;
+    if (!ParseTiledMap(data, size_t(end - data), name, load, doc, error)) {
+        Require(doc.Width == -7 && doc.Tilesets.empty(), "a refused map changed the document");
+        Require(error.Message().rfind(std::string(name) + ": ", 0) == 0 ||
+                    std::any_of(asked.begin(), asked.end(),
+                                [&](const std::string& path) { return error.Message().rfind(path + ": ", 0) == 0; }),
+                "the message names no file: " + error.Message());
+        return;
+    }
+    for (size_t i = 1; i < doc.Tilesets.size(); i++)
+        Require(doc.Tilesets[i].FirstGid > doc.Tilesets[i - 1].FirstGid, "first gids do not rise");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
     const char* name = data[0] % 2 ? "fuzz.tmj" : "fuzz.tmx";
+    ParseFromMemory(data + 1, size - 1, name);
     FILE* file = std::fopen(name, "wb");
     Require(file != nullptr, "cannot write the map file");
     std::fwrite(data + 1, 1, size - 1, file);
@@ -34,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Require(before.Same(world), "a refused map changed the World");
         Require(error.Message().rfind(std::string(name) + ": ", 0) == 0 || error.Message().find(".ts") != std::string::npos ||
                     error.Message().find(".bmp") != std::string::npos,
-                "the message names no file: " + error);
+                "the message names no file: " + error.Message());
         return 0;
     }
     Require(world.TileCount >= 1 && world.TileCount <= MaxTiles, "tile count " + std::to_string(world.TileCount));

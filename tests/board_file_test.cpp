@@ -509,7 +509,11 @@ TEST(BoardFile, EveryMalformedFileIsRefusedAndChangesNothing)
         {"empty", {}, "0 bytes, the header needs 5"},
         {"header cut", {0, 5, 0, 0}, "4 bytes, the header needs 5"},
         {"offset 4", Patched(good, 1, {4, 0, 0, 0}), "body offset 4 is below 5: the body would overlap the header"},
-        {"offset -1", Patched(good, 1, {0xFF, 0xFF, 0xFF, 0xFF}), "body offset -1 is below 5: the body would overlap the header"},
+        // The offset is unsigned: the largest ones lie far past any file, not below the header.
+        {"offset 0xFFFFFFFF", Patched(good, 1, {0xFF, 0xFF, 0xFF, 0xFF}),
+         "body offset 4294967295 lies past the end of the file (61845 bytes)"},
+        {"offset 0x80000000", Patched(good, 1, {0x00, 0x00, 0x00, 0x80}),
+         "body offset 2147483648 lies past the end of the file (61845 bytes)"},
         {"offset past the end", Patched(good, 1, {0x00, 0x00, 0x01, 0x00}),
          "body offset 65536 lies past the end of the file (61845 bytes)"},
         {"cut in the cells", Cut(good, 30000), "30000 bytes, the cells and tile count of a body at offset 5 need 61449"},
@@ -539,6 +543,17 @@ TEST(BoardFile, EveryMalformedFileIsRefusedAndChangesNothing)
         EXPECT_EQ(world.LastError().Message(), std::string("bad.brd: ") + c.message);
         EXPECT_TRUE(Unchanged(before, world));
     }
+
+    // Only a file over 2 GiB holds a body at offset 2^31; the offset is
+    // still refused, as more than a board's offset holds. The gap is sparse.
+    WriteBytes("huge.brd", {0, 0x00, 0x00, 0x00, 0x80});
+    if (truncate("huge.brd", (int64_t(1) << 31) + 61589) == 0) {
+        EXPECT_NE(world.LoadMap("huge.brd"), 0);
+        EXPECT_EQ(world.LastError().Message(), "huge.brd: body offset 2147483648 is above 2147483647, the "
+                                               "farthest a body may start");
+        EXPECT_TRUE(Unchanged(before, world));
+    }
+    unlink("huge.brd");
 
     ASSERT_EQ(mkdir("folder.brd", 0755), 0);
     EXPECT_NE(world.LoadMap("folder.brd"), 0);
@@ -580,8 +595,7 @@ TEST(BoardFile, ARefusedSaveLeavesTheFileAsItWas)
         {{9, 5, 0}, "short.brd: 3 bytes, the header needs 5; not saved"},
         {{0, 4, 0, 0, 0, 1, 2, 3},
          "short.brd: body offset 4 is below 5: the body would overlap the header; not saved"},
-        {{0, 0, 0, 0, 0x80, 1}, "short.brd: body offset -2147483648 is below 5: the body would overlap the "
-                                "header; not saved"},
+        {{0, 0, 0, 0, 0x80, 1}, "short.brd: body offset 2147483648 lies past the end of the file (6 bytes); not saved"},
         // What LoadMap refuses is no board to save into: a save never
         // grows a file up to a far body offset, nor writes a body that the
         // file did not hold.

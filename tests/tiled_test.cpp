@@ -3,6 +3,7 @@
 // through Tiled's own TMX and JSON writers; maps as map makers draw them
 // (flips, scaled tiles, animations, layers, compressions) imported and
 // compared with Tiled's picture; malformed maps refused with nothing written.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <zlib.h>
@@ -10,12 +11,34 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <random>
 
 #include "board/board_file.h"
 #include "test_support.h"
 #include "tiled/tiled_map.h"
 #include "tiled/tiled_world.h"
+
+// zlib's compress2 and zstd's ZSTD_createDCtx as this binary links them: the
+// libraries' own, unless a test asks them to fail as they do out of memory.
+namespace {
+bool compressFails = false;
+bool zstdContextFails = false;
+}  // namespace
+
+extern "C" int compress2(Bytef* dest, uLongf* destLen, const Bytef* source, uLong sourceLen, int level)
+{
+    using Real = int (*)(Bytef*, uLongf*, const Bytef*, uLong, int);
+    static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "compress2"));
+    return compressFails ? Z_MEM_ERROR : real(dest, destLen, source, sourceLen, level);
+}
+
+extern "C" ZSTD_DCtx* ZSTD_createDCtx(void)
+{
+    using Real = ZSTD_DCtx* (*)();
+    static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "ZSTD_createDCtx"));
+    return zstdContextFails ? nullptr : real();
+}
 
 namespace {
 
@@ -407,6 +430,9 @@ TEST(TiledImport, MalformedMapsAreRefusedAndNothingIsWritten)
         {"<map orientation=\"isometric\"/>", "the map is isometric"},
         {map("width=\"65\" height=\"64\"", ""), "65 x 64 cells; a board holds at most 64 x 64"},
         {"<map orientation=\"orthogonal\" width=\"2\" height=\"2\" tilewidth=\"24\" tileheight=\"24\"/>", "tiles of 24 x 24"},
+        {"<map orientation=\"orthogonal\" width=\"2\" height=\"2\" tilewidth=\"4294967328\" tileheight=\"32\">" +
+             tileset + layer("<data encoding=\"csv\">1,1,1,1</data>") + "</map>",
+         "<map> tilewidth=\"4294967328\" is not an integer within -2147483648..2147483647"},
         {map("infinite=\"1\"", layer("<data encoding=\"csv\"><chunk x=\"64\" y=\"0\" width=\"16\" height=\"16\"/></data>")),
          "chunk at (64, 0)"},
         {"<map orientation=\"orthogonal\" width=\"11\" height=\"10\" tilewidth=\"1\" tileheight=\"1\">" + tileset +
@@ -434,6 +460,234 @@ TEST(TiledImport, MalformedMapsAreRefusedAndNothingIsWritten)
     EXPECT_FALSE(FileExists("out"));
     EXPECT_EQ(Tool("import in/map.tmx out.brd --force").status, 0);
     EXPECT_TRUE(FileExists("out/tile00.png") && FileExists("out/sky.png"));
+}
+
+// Tileset files held in memory, by the path the parser asks for.
+struct MemoryTilesets {
+    std::map<std::string, std::string> files;
+    std::vector<std::string> asked;
+    bool operator()(const std::string& path, std::vector<uint8_t>& bytes, Error& error)
+    {
+        asked.push_back(path);
+        const auto it = files.find(path);
+        if (it == files.end()) {
+            error = Error{"", "not among the tilesets in memory"};
+            return false;
+        }
+        bytes.assign(it->second.begin(), it->second.end());
+        return true;
+    }
+};
+
+// Parses `text` as the map `name`, tilesets from `tilesets`; on refusal the
+// message, else "".
+std::string Parsed(const std::string& text, const std::string& name, TiledDocument& doc,
+                   MemoryTilesets& tilesets)
+{
+    Error error;
+    return ParseTiledMap(reinterpret_cast<const uint8_t*>(text.data()), text.size(), name, std::ref(tilesets), doc,
+                         error)
+               ? ""
+               : error.Message();
+}
+
+std::string Parsed(const std::string& text, const std::string& name, TiledDocument& doc)
+{
+    MemoryTilesets none;
+    return Parsed(text, name, doc, none);
+}
+
+TEST(TiledRead, TmxIntegersOutOfRangeAreRefusedAsJsonOnes)
+{
+    // A 2 x 2 map of 32-pixel tiles, one inline tileset, one tile layer of
+    // tile elements; `edit` swaps one attribute for a bad one.
+    const std::string good =
+        R"(<map orientation="orthogonal" width="2" height="2" tilewidth="32" tileheight="32" infinite="0">)"
+        R"(<tileset firstgid="1" name="t" tilewidth="32" tileheight="32" tilecount="2" columns="2">)"
+        R"(<image source="a.png"/><tile id="1"><animation><frame tileid="0" duration="100"/></animation></tile></tileset>)"
+        R"(<layer name="l" width="2" height="2" visible="1"><data><tile gid="1"/><tile gid="2"/><tile/>)"
+        R"(<tile gid="4294967295"/></data></layer></map>)";
+    TiledDocument doc;
+    ASSERT_EQ(Parsed(good, "m.tmx", doc), "");
+    EXPECT_EQ(doc.TileWidth, 32);
+    EXPECT_EQ(doc.Gids[0], 1u);
+    EXPECT_EQ(doc.Gids[MapSize + 1], 4294967295u);  // the largest gid is whole and in range
+    EXPECT_EQ(doc.Tilesets.at(0).Animations.at(1).at(0).Duration, 100);
+
+    auto edit = [&](const std::string& from, const std::string& to) {
+        const size_t at = good.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return good.substr(0, at) + to + good.substr(at + from.size());
+    };
+    const std::string intRange = " is not an integer within -2147483648..2147483647";
+    const std::string gidRange = " is not an integer within 0..4294967295";
+    const std::string longRange = " is not an integer within -9223372036854775808..9223372036854775807";
+    const struct {
+        std::string text, message;
+    } cases[] = {
+        // These wrapped to 32 and 64 and were read as a good map.
+        {edit("tilewidth=\"32\" tileheight", "tilewidth=\"4294967328\" tileheight"),
+         "<map> tilewidth=\"4294967328\"" + intRange},
+        {edit("width=\"2\" height=\"2\" tilewidth", "width=\"4294967360\" height=\"2\" tilewidth"),
+         "<map> width=\"4294967360\"" + intRange},
+        {edit("infinite=\"0\"", "infinite=\"4294967296\""), "<map> infinite=\"4294967296\"" + intRange},
+        {edit("firstgid=\"1\"", "firstgid=\"4294967297\""), "<tileset> firstgid=\"4294967297\"" + gidRange},
+        {edit("firstgid=\"1\"", "firstgid=\"-1\""), "<tileset> firstgid=\"-1\"" + gidRange},
+        {edit("tilecount=\"2\"", "tilecount=\"9223372036854775808\""),
+         "<tileset> tilecount=\"9223372036854775808\"" + longRange},
+        {edit("columns=\"2\"", "columns=\"99999999999999999999999\""),
+         "<tileset> columns=\"99999999999999999999999\"" + intRange},
+        {edit("<tile id=\"1\">", "<tile id=\"4294967297\">"), "<tile> id=\"4294967297\"" + gidRange},
+        {edit("tileid=\"0\"", "tileid=\"4294967296\""), "<frame> tileid=\"4294967296\"" + gidRange},
+        {edit("duration=\"100\"", "duration=\"2147483648\""), "<frame> duration=\"2147483648\"" + intRange},
+        {edit("visible=\"1\"", "visible=\"-2147483649\""), "<layer> visible=\"-2147483649\"" + intRange},
+        {edit("<layer name=\"l\" width=\"2\"", "<layer name=\"l\" width=\"18446744073709551618\""),
+         "<layer> width=\"18446744073709551618\"" + longRange},
+        {edit("gid=\"4294967295\"", "gid=\"4294967296\""), "<tile> gid=\"4294967296\"" + gidRange},
+        // Not whole numbers at all: pugixml read these as 32 or as 0.
+        {edit("tilewidth=\"32\" tileheight", "tilewidth=\"32.5\" tileheight"), "<map> tilewidth=\"32.5\"" + intRange},
+        {edit("tilewidth=\"32\" tileheight", "tilewidth=\"32px\" tileheight"), "<map> tilewidth=\"32px\"" + intRange},
+        {edit("tilewidth=\"32\" tileheight", "tilewidth=\"0x20\" tileheight"), "<map> tilewidth=\"0x20\"" + intRange},
+        {edit("tilewidth=\"32\" tileheight", "tilewidth=\"\" tileheight"), "<map> tilewidth=\"\"" + intRange},
+        {edit("<tile gid=\"1\"/>", "<tile gid=\"-\"/>"), "<tile> gid=\"-\"" + gidRange},
+    };
+    for (const auto& c : cases) {
+        TiledDocument kept;
+        kept.Width = 7;
+        EXPECT_EQ(Parsed(c.text, "dir/m.tmx", kept), "dir/m.tmx: " + c.message);
+        EXPECT_EQ(kept.Width, 7);
+    }
+    // An infinite map's chunks are read through the same check.
+    const std::string infinite =
+        R"(<map orientation="orthogonal" width="2" height="2" tilewidth="32" tileheight="32" infinite="1">)"
+        R"(<layer name="l" width="2" height="2"><data encoding="csv"><chunk x="-9223372036854775809" y="0")"
+        R"( width="16" height="16">0</chunk></data></layer></map>)";
+    EXPECT_EQ(Parsed(infinite, "i.tmx", doc), "i.tmx: <chunk> x=\"-9223372036854775809\"" + longRange);
+    // The JSON reader refuses the same value in the same field.
+    const std::string json = R"({"type":"map","orientation":"orthogonal","width":2,"height":2,)"
+                             R"("tilewidth":4294967328,"tileheight":32})";
+    EXPECT_EQ(Parsed(json, "m.tmj", doc),
+              "m.tmj: \"tilewidth\" is not an integer within -2147483648..2147483647");
+}
+
+TEST(TiledRead, ExternalTilesetsComeFromTheLoaderAlone)
+{
+    ScratchDir dir;  // empty: nothing is on disk to be read instead
+    MemoryTilesets tilesets;
+    tilesets.files["sets/t.tsx"] =
+        R"(<tileset name="atlas" tilewidth="16" tileheight="16" tilecount="4" columns="2">)"
+        R"(<image source="art/a.png" trans="ff00ff"/></tileset>)";
+    tilesets.files["sets/j.tsj"] =
+        R"({"name": "json", "tilewidth": 16, "tileheight": 16, "tilecount": 1, "columns": 0,)"
+        R"( "tiles": [{"id": 0, "image": "../art/b.png"}]})";
+    const std::string tmx =
+        R"(<map orientation="orthogonal" width="1" height="1" tilewidth="16" tileheight="16">)"
+        R"(<tileset firstgid="1" source="../sets/t.tsx"/><tileset firstgid="5" source="../sets/j.tsj"/>)"
+        R"(<layer name="l" width="1" height="1"><data encoding="csv">5</data></layer></map>)";
+    TiledDocument doc;
+    ASSERT_EQ(Parsed(tmx, "maps/m.tmx", doc, tilesets), "");
+    EXPECT_EQ(tilesets.asked, (std::vector<std::string>{"sets/t.tsx", "sets/j.tsj"}));
+    ASSERT_EQ(doc.Tilesets.size(), 2u);
+    const TiledTileset& atlas = doc.Tilesets[0];
+    EXPECT_EQ(atlas.Source, "sets/t.tsx");
+    EXPECT_EQ(atlas.Name, "atlas");
+    EXPECT_EQ(atlas.FirstGid, 1u);
+    EXPECT_EQ(atlas.TileCount, 4);
+    EXPECT_EQ(atlas.Image, "sets/art/a.png");  // against the tileset, not the map
+    EXPECT_TRUE(atlas.HasTrans);
+    EXPECT_EQ(doc.Tilesets[1].FirstGid, 5u);
+    EXPECT_EQ(doc.Tilesets[1].TileImages.at(0), "art/b.png");
+    EXPECT_EQ(doc.Gids[0], 5u);
+
+    // A JSON map names them the same way.
+    const std::string tmj = R"({"type": "map", "orientation": "orthogonal", "width": 1, "height": 1,)"
+                            R"( "tilewidth": 16, "tileheight": 16, "tilesets": [{"firstgid": 1, "source": "../sets/t.tsx"}]})";
+    TiledDocument fromJson;
+    ASSERT_EQ(Parsed(tmj, "maps/m.tmj", fromJson, tilesets), "");
+    EXPECT_EQ(fromJson.Tilesets.at(0).Image, "sets/art/a.png");
+
+    // What the loader cannot give, or gives malformed, is refused under the
+    // tileset's name, and the document is left as it was.
+    const struct {
+        std::string map, message;
+    } refused[] = {
+        {R"(<map orientation="orthogonal" width="1" height="1" tilewidth="16" tileheight="16">)"
+         R"(<tileset firstgid="1" source="gone.tsx"/></map>)",
+         "maps/gone.tsx: not among the tilesets in memory"},
+        {R"({"type": "map", "orientation": "orthogonal", "width": 1, "height": 1, "tilewidth": 16,)"
+         R"( "tileheight": 16, "tilesets": [{"firstgid": 1, "source": "../sets/none.tsj"}]})",
+         "sets/none.tsj: not among the tilesets in memory"},
+        {R"(<map orientation="orthogonal" width="1" height="1" tilewidth="16" tileheight="16">)"
+         R"(<tileset firstgid="1" source="../sets/bad.tsx"/></map>)",
+         "sets/bad.tsx: no <tileset> element: not a TSX tileset"},
+        {R"(<map orientation="orthogonal" width="1" height="1" tilewidth="16" tileheight="16">)"
+         R"(<tileset firstgid="1" source="../sets/wide.tsx"/></map>)",
+         "sets/wide.tsx: <tileset> tilewidth=\"4294967312\" is not an integer within -2147483648..2147483647"},
+    };
+    tilesets.files["sets/bad.tsx"] = "<map/>";
+    tilesets.files["sets/wide.tsx"] = R"(<tileset name="w" tilewidth="4294967312" tileheight="16"/>)";
+    for (const auto& c : refused) {
+        TiledDocument kept = doc;
+        EXPECT_EQ(Parsed(c.map, c.map[0] == '{' ? "maps/m.tmj" : "maps/m.tmx", kept, tilesets), c.message);
+        EXPECT_EQ(kept.Tilesets.size(), 2u);
+        EXPECT_EQ(kept.FileName, "maps/m.tmx");
+    }
+    // A loader's own file name is kept.
+    TiledDocument kept;
+    Error error;
+    const auto named = [](const std::string&, std::vector<uint8_t>&, Error& e) {
+        e = Error{"elsewhere/t.tsx", "cannot open"};
+        return false;
+    };
+    EXPECT_FALSE(ParseTiledMap(reinterpret_cast<const uint8_t*>(tmx.data()), tmx.size(), "maps/m.tmx", named, kept,
+                               error));
+    EXPECT_EQ(error.Message(), "elsewhere/t.tsx: cannot open");
+}
+
+TEST(TiledCodecs, CompressorAndDecompressorFailuresAreReported)
+{
+    // Export packs the board's body with zlib: a failure refuses the export.
+    World world;
+    world.TileCount = 1;
+    world.Tiles.push_back(MakeSolidBitmap(CellSize, CellSize, makecol16(10, 20, 30)));
+    TiledExport exported;
+    Error error;
+    ASSERT_TRUE(ExportTiledMap(world, "out/m.tmx", exported, error)) << error;
+    EXPECT_NE(exported.Text.find(PropBoard), std::string::npos);
+    const Bytes body(100, 7);
+    Bytes packed = {1, 2, 3};
+    compressFails = true;
+    EXPECT_FALSE(DeflateZlib(body, packed, error));
+    EXPECT_EQ(error.Reason, "zlib cannot compress 100 bytes: out of memory");
+    EXPECT_EQ(packed, Bytes({1, 2, 3}));
+    TiledExport kept;
+    kept.Text = "kept";
+    EXPECT_FALSE(ExportTiledMap(world, "out/m.tmx", kept, error));
+    compressFails = false;
+    EXPECT_EQ(error.Message(), "out/m.tmx: the board's body: zlib cannot compress " +
+                                   std::to_string(BoardBodySize(1)) + " bytes: out of memory");
+    EXPECT_EQ(kept.Text, "kept");
+    EXPECT_TRUE(kept.Images.empty());
+    ASSERT_TRUE(DeflateZlib(body, packed, error)) << error;
+    std::vector<uint8_t> back;
+    ASSERT_TRUE(Inflate(packed, "zlib", body.size(), back, error)) << error;
+    EXPECT_EQ(back, body);
+
+    // A zstd layer whose decompressor cannot start is refused, not read as empty.
+    const std::string map =
+        R"(<map orientation="orthogonal" width="1" height="1" tilewidth="32" tileheight="32">)"
+        R"(<layer name="l" width="1" height="1"><data encoding="base64" compression="zstd">)" +
+        Packed({0}, "zstd") + "</data></layer></map>";
+    TiledDocument doc;
+    ASSERT_EQ(Parsed(map, "z.tmx", doc), "");
+    zstdContextFails = true;
+    const std::string refused = Parsed(map, "z.tmx", doc);
+    std::vector<uint32_t> gids = {9};
+    EXPECT_FALSE(DecodeLayerData(Packed({0}, "zstd"), "base64", "zstd", 1, gids, error));
+    zstdContextFails = false;
+    EXPECT_EQ(refused, "z.tmx: layer \"l\": cannot start zstd");
+    EXPECT_EQ(error.Reason, "cannot start zstd");
+    EXPECT_EQ(gids, std::vector<uint32_t>({9}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "board/board_file.h"
 #include "files/files.h"
@@ -33,8 +34,14 @@ int RunImport(const ImportOptions& options)
         std::fprintf(stderr, "boardtool: warning: %s\n", warning.c_str());
 
     std::vector<Output> outputs;
-    for (const TiledImport::NewImage& image : imported.Images)
-        outputs.push_back({HostPath(image.Name.c_str()), EncodePng(image.Pixels)});
+    for (const TiledImport::NewImage& image : imported.Images) {
+        Output png{HostPath(image.Name.c_str()), EncodePng(image.Pixels)};
+        // The encoder gives no bytes when it fails; a 0-byte PNG is no image.
+        if (png.Bytes.empty())
+            return Refuse(png.Path + ": cannot encode the " + std::to_string(image.Pixels.Width) + " x " +
+                          std::to_string(image.Pixels.Height) + " image as PNG (nothing was written)");
+        outputs.push_back(std::move(png));
+    }
     Output board{options.out, {0, uint8_t(BoardHeaderSize), 0, 0, 0}};  // header byte 0, body at offset 5
     AppendBody(*imported.Map, board.Bytes);
     outputs.push_back(std::move(board));

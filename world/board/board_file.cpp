@@ -66,9 +66,9 @@ static bool DecodeHeader(const uint8_t* data, size_t size, int64_t fileSize, con
         return false;
     }
     out.HeaderByte = data[0];
-    out.BodyOffset = static_cast<int32_t>(Get32(data + 1));
     out.FileSize = static_cast<uint64_t>(fileSize);
-    const int64_t body = out.BodyOffset;
+    // Unsigned: an offset with the top bit set lies 2 GiB on, not before the header.
+    const int64_t body = Get32(data + 1);
     if (body < BoardHeaderSize) {
         error = Error{fileName, std::string("body offset ") + std::to_string(body) + " is below " +
                 std::to_string(BoardHeaderSize) + ": the body would overlap the header"};
@@ -79,6 +79,13 @@ static bool DecodeHeader(const uint8_t* data, size_t size, int64_t fileSize, con
                 Plural(fileSize, "byte", "bytes") + ")"};
         return false;
     }
+    // Only a file over 2 GiB gets here; its body would lie beyond what BodyOffset holds.
+    if (body > INT32_MAX) {
+        error = Error{fileName, std::string("body offset ") + std::to_string(body) + " is above " +
+                std::to_string(INT32_MAX) + ", the farthest a body may start"};
+        return false;
+    }
+    out.BodyOffset = static_cast<int32_t>(body);
     return true;
 }
 

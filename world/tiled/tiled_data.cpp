@@ -76,7 +76,10 @@ static bool InflateZstd(const std::vector<uint8_t>& in, size_t expected, std::ve
 {
     std::unique_ptr<ZSTD_DCtx, size_t (*)(ZSTD_DCtx*)> context(ZSTD_createDCtx(), ZSTD_freeDCtx);
     // Refuse frames whose window would ask for more memory than a layer needs.
-    ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, 23);
+    if (!context || ZSTD_isError(ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, 23))) {
+        error = Error{"", "cannot start zstd"};
+        return false;
+    }
     std::vector<uint8_t> bytes(expected + 1);
     ZSTD_inBuffer input{in.data(), in.size(), 0};
     ZSTD_outBuffer output{bytes.data(), bytes.size(), 0};
@@ -113,13 +116,19 @@ bool Inflate(const std::vector<uint8_t>& in, const std::string& compression, siz
     return false;
 }
 
-std::vector<uint8_t> DeflateZlib(const std::vector<uint8_t>& bytes)
+bool DeflateZlib(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& out, Error& error)
 {
     uLongf length = compressBound(bytes.size());
-    std::vector<uint8_t> out(length);
-    compress2(out.data(), &length, bytes.data(), bytes.size(), Z_BEST_COMPRESSION);
-    out.resize(length);
-    return out;
+    std::vector<uint8_t> packed(length);
+    const int status = compress2(packed.data(), &length, bytes.data(), bytes.size(), Z_BEST_COMPRESSION);
+    if (status != Z_OK) {
+        error = Error{"", std::string("zlib cannot compress ") + std::to_string(bytes.size()) + " bytes: " +
+                (status == Z_MEM_ERROR ? "out of memory" : "error " + std::to_string(status))};
+        return false;
+    }
+    packed.resize(length);
+    out = std::move(packed);
+    return true;
 }
 
 static bool DecodeCsv(const std::string& text, size_t cells, std::vector<uint32_t>& out, Error& error)

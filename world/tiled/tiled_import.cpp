@@ -498,7 +498,7 @@ bool ImportTiledMap(const std::string& fileName, const std::string& imagesDir, T
     if (!ReadWholeFile(fileName.c_str(), MaxTiledFileBytes, bytes, error))
         return false;
     TiledDocument doc;
-    if (!ParseTiledMap(bytes.data(), bytes.size(), fileName, doc, error))
+    if (!ParseTiledMap(bytes.data(), bytes.size(), fileName, ReadTilesetFile, doc, error))
         return false;
     TiledImport result;
     result.Warnings = doc.Warnings;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -66,12 +67,22 @@ struct TiledDocument {
     std::vector<std::string> Warnings;
 };
 
+// Fetches the bytes of the external tileset `path` (resolved against the
+// map, relative to the working directory). On failure it returns false with
+// the reason in `error`; an empty File there is filled with `path`.
+using TilesetLoader = std::function<bool(const std::string& path, std::vector<uint8_t>& bytes, Error& error)>;
+
+// The loader ImportTiledMap uses: reads the file, refusing one larger than
+// MaxTiledFileBytes.
+bool ReadTilesetFile(const std::string& path, std::vector<uint8_t>& bytes, Error& error);
+
 // Reads a map held in memory; `fileName` names it in messages and decides the
 // format (.tmx: XML; .tmj, .json: JSON) and where its tilesets and images
-// lie. External tilesets are read from their files. Every fault is refused
-// with a message naming the file and what is wrong; `out` is then unchanged.
-bool ParseTiledMap(const uint8_t* data, size_t size, const std::string& fileName, TiledDocument& out,
-                   Error& error);
+// lie. External tilesets come from `loadTileset`, so that a map parses from
+// memory alone. Every fault is refused with a message naming the file and
+// what is wrong; `out` is then unchanged.
+bool ParseTiledMap(const uint8_t* data, size_t size, const std::string& fileName,
+                   const TilesetLoader& loadTileset, TiledDocument& out, Error& error);
 
 // Decodes one layer's data (or one chunk's) into exactly `cells` gids:
 // `encoding` "csv", "base64" or "" (the caller has read XML tile elements or
@@ -136,7 +147,8 @@ std::string EncodeBase64(const std::vector<uint8_t>& bytes);
 // `expected` bytes, refusing as soon as it would give more.
 bool Inflate(const std::vector<uint8_t>& in, const std::string& compression, size_t expected,
              std::vector<uint8_t>& out, Error& error);
-std::vector<uint8_t> DeflateZlib(const std::vector<uint8_t>& bytes);
+// Compresses `bytes` into a zlib stream; refuses when zlib cannot.
+bool DeflateZlib(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& out, Error& error);
 
 // How a board cell shows in Tiled: the board tile drawn, and the animation
 // Tiled is given for it (LastFrame 0: still). Cells that look alike share

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 
+#include <cctype>
 #include <filesystem>
 #include <limits>
 #include <type_traits>
@@ -126,10 +127,43 @@ void CheckTileset(const TiledTileset& set)
 // ---------------------------------------------------------------------------
 // TMX and TSX
 
-int64_t IntAttr(const pugi::xml_node& node, const char* name, int64_t fallback)
+// The attribute as the integer type asked for, or `fallback` when it is
+// absent. Anything but a whole number within the type's range is refused, as
+// the JSON reader refuses it: pugixml would wrap it or cut it silently.
+template <typename T>
+T IntAttr(const pugi::xml_node& node, const char* name, T fallback, const std::string& file)
 {
     const pugi::xml_attribute a = node.attribute(name);
-    return a ? a.as_llong(fallback) : fallback;
+    if (!a)
+        return fallback;
+    const std::string text = a.value();
+    size_t i = 0, end = text.size();
+    while (i < end && std::isspace(static_cast<unsigned char>(text[i])))
+        i++;
+    while (end > i && std::isspace(static_cast<unsigned char>(text[end - 1])))
+        end--;
+    const bool negative = i < end && text[i] == '-';
+    if (i < end && (text[i] == '-' || text[i] == '+'))
+        i++;
+    uint64_t magnitude = 0;
+    bool whole = i < end;
+    for (; i < end && whole; i++) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        whole = std::isdigit(c) && magnitude <= (UINT64_MAX - 9) / 10;
+        if (whole)
+            magnitude = magnitude * 10 + (c - '0');
+    }
+    static_assert(sizeof(T) < sizeof(int64_t) || std::is_signed_v<T>, "the value goes through int64_t");
+    constexpr int64_t Least = std::numeric_limits<T>::min();
+    constexpr int64_t Most = static_cast<int64_t>(std::numeric_limits<T>::max());
+    // Below zero the magnitude is checked less one, so that INT64_MIN's does not overflow.
+    const bool fits = whole && (negative ? magnitude == 0 || (Least < 0 && magnitude - 1 <= uint64_t(-(Least + 1)))
+                                         : magnitude <= uint64_t(Most));
+    if (!fits)
+        Refuse(file, "<" + std::string(node.name()) + "> " + name + "=\"" + text + "\" is not an integer within " +
+                         std::to_string(Least) + ".." + std::to_string(Most));
+    const int64_t value = !negative || magnitude == 0 ? int64_t(magnitude) : -int64_t(magnitude - 1) - 1;
+    return static_cast<T>(value);
 }
 
 TiledProperties XmlProperties(const pugi::xml_node& node, const std::string& file)
@@ -151,12 +185,12 @@ void XmlTilesetBody(const pugi::xml_node& node, TiledTileset& set)
 {
     const std::string& file = set.Source;
     set.Name = node.attribute("name").value();
-    set.TileWidth = int(IntAttr(node, "tilewidth", 0));
-    set.TileHeight = int(IntAttr(node, "tileheight", 0));
-    set.Margin = int(IntAttr(node, "margin", 0));
-    set.Spacing = int(IntAttr(node, "spacing", 0));
-    set.Columns = int(IntAttr(node, "columns", 0));
-    set.TileCount = IntAttr(node, "tilecount", 0);
+    set.TileWidth = IntAttr<int>(node, "tilewidth", 0, file);
+    set.TileHeight = IntAttr<int>(node, "tileheight", 0, file);
+    set.Margin = IntAttr<int>(node, "margin", 0, file);
+    set.Spacing = IntAttr<int>(node, "spacing", 0, file);
+    set.Columns = IntAttr<int>(node, "columns", 0, file);
+    set.TileCount = IntAttr<int64_t>(node, "tilecount", 0, file);
     set.Properties = XmlProperties(node, file);
     if (const pugi::xml_node image = node.child("image")) {
         if (image.child("data"))
@@ -165,14 +199,14 @@ void XmlTilesetBody(const pugi::xml_node& node, TiledTileset& set)
         set.HasTrans = image.attribute("trans") && ParseColour(image.attribute("trans").value(), set.Trans);
     }
     for (const pugi::xml_node& tile : node.children("tile")) {
-        const uint32_t id = static_cast<uint32_t>(IntAttr(tile, "id", 0));
+        const uint32_t id = IntAttr<uint32_t>(tile, "id", 0, file);
         if (const pugi::xml_node image = tile.child("image"))
             set.TileImages[id] = Resolve(file, image.attribute("source").value());
         if (const pugi::xml_node animation = tile.child("animation")) {
             std::vector<TiledFrame>& frames = set.Animations[id];
             for (const pugi::xml_node& frame : animation.children("frame"))
-                frames.push_back({static_cast<uint32_t>(IntAttr(frame, "tileid", 0)),
-                                  int(IntAttr(frame, "duration", 0))});
+                frames.push_back({IntAttr<uint32_t>(frame, "tileid", 0, file),
+                                  IntAttr<int>(frame, "duration", 0, file)});
         }
     }
     CheckTileset(set);
@@ -188,7 +222,7 @@ pugi::xml_document LoadXml(const uint8_t* data, size_t size, const std::string& 
     return xml;
 }
 
-TiledTileset ReadExternalTileset(const std::string& file);
+TiledTileset ReadExternalTileset(const std::string& file, const TilesetLoader& load);
 
 void XmlLayers(const pugi::xml_node& parent, TiledDocument& doc, int depth)
 {
@@ -197,7 +231,7 @@ void XmlLayers(const pugi::xml_node& parent, TiledDocument& doc, int depth)
     for (const pugi::xml_node& node : parent.children()) {
         const std::string kind = node.name();
         const std::string name = node.attribute("name").value();
-        const bool visible = IntAttr(node, "visible", 1) != 0;
+        const bool visible = IntAttr<int>(node, "visible", 1, doc.FileName) != 0;
         if (kind == "objectgroup" || kind == "imagelayer") {
             doc.Warnings.push_back(doc.FileName + ": " + (kind == "objectgroup" ? "object" : "image") + " layer \"" +
                                    name + "\" left out: a board holds tiles only");
@@ -220,7 +254,7 @@ void XmlLayers(const pugi::xml_node& parent, TiledDocument& doc, int depth)
                 for (const pugi::xml_node& tile : holder.children("tile")) {
                     if (gids.size() == size_t(w * h))
                         Refuse(doc.FileName, "layer \"" + name + "\" has more tile elements than its cells");
-                    gids.push_back(static_cast<uint32_t>(tile.attribute("gid").as_ullong(0)));
+                    gids.push_back(IntAttr<uint32_t>(tile, "gid", 0, doc.FileName));
                 }
                 if (gids.size() != size_t(w * h))
                     Refuse(doc.FileName, "layer \"" + name + "\" has " + std::to_string(gids.size()) +
@@ -232,13 +266,16 @@ void XmlLayers(const pugi::xml_node& parent, TiledDocument& doc, int depth)
         };
         if (doc.Infinite) {
             for (const pugi::xml_node& chunk : data.children("chunk")) {
-                const int64_t x = IntAttr(chunk, "x", 0), y = IntAttr(chunk, "y", 0);
-                const int64_t w = IntAttr(chunk, "width", 0), h = IntAttr(chunk, "height", 0);
+                const int64_t x = IntAttr<int64_t>(chunk, "x", 0, doc.FileName);
+                const int64_t y = IntAttr<int64_t>(chunk, "y", 0, doc.FileName);
+                const int64_t w = IntAttr<int64_t>(chunk, "width", 0, doc.FileName);
+                const int64_t h = IntAttr<int64_t>(chunk, "height", 0, doc.FileName);
                 CheckChunk(doc, name, x, y, w, h);
                 decode(chunk, x, y, w, h);
             }
         } else {
-            const int64_t w = IntAttr(node, "width", 0), h = IntAttr(node, "height", 0);
+            const int64_t w = IntAttr<int64_t>(node, "width", 0, doc.FileName);
+            const int64_t h = IntAttr<int64_t>(node, "height", 0, doc.FileName);
             if (w != doc.Width || h != doc.Height)
                 Refuse(doc.FileName, "layer \"" + name + "\" is " + std::to_string(w) + " x " + std::to_string(h) +
                                          " cells, the map " + std::to_string(doc.Width) + " x " +
@@ -248,29 +285,29 @@ void XmlLayers(const pugi::xml_node& parent, TiledDocument& doc, int depth)
     }
 }
 
-void ReadTmx(const uint8_t* data, size_t size, TiledDocument& doc)
+void ReadTmx(const uint8_t* data, size_t size, const TilesetLoader& load, TiledDocument& doc)
 {
     const pugi::xml_document xml = LoadXml(data, size, doc.FileName);
     const pugi::xml_node map = xml.child("map");
     if (!map)
         Refuse(doc.FileName, "no <map> element: not a TMX map");
-    doc.Width = int(IntAttr(map, "width", 0));
-    doc.Height = int(IntAttr(map, "height", 0));
-    doc.TileWidth = int(IntAttr(map, "tilewidth", 0));
-    doc.TileHeight = int(IntAttr(map, "tileheight", 0));
-    doc.Infinite = IntAttr(map, "infinite", 0) != 0;
+    doc.Width = IntAttr<int>(map, "width", 0, doc.FileName);
+    doc.Height = IntAttr<int>(map, "height", 0, doc.FileName);
+    doc.TileWidth = IntAttr<int>(map, "tilewidth", 0, doc.FileName);
+    doc.TileHeight = IntAttr<int>(map, "tileheight", 0, doc.FileName);
+    doc.Infinite = IntAttr<int>(map, "infinite", 0, doc.FileName) != 0;
     CheckMap(doc, map.attribute("orientation").value());
     doc.HasBackground = ParseColour(map.attribute("backgroundcolor").value(), doc.Background);
     doc.Properties = XmlProperties(map, doc.FileName);
     for (const pugi::xml_node& node : map.children("tileset")) {
         TiledTileset set;
         if (node.attribute("source"))
-            set = ReadExternalTileset(Resolve(doc.FileName, node.attribute("source").value()));
+            set = ReadExternalTileset(Resolve(doc.FileName, node.attribute("source").value()), load);
         else {
             set.Source = doc.FileName;
             XmlTilesetBody(node, set);
         }
-        set.FirstGid = static_cast<uint32_t>(IntAttr(node, "firstgid", 0));
+        set.FirstGid = IntAttr<uint32_t>(node, "firstgid", 0, doc.FileName);
         doc.Tilesets.push_back(std::move(set));
     }
     XmlLayers(map, doc, 0);
@@ -448,7 +485,7 @@ void JsonLayers(const Json& parent, TiledDocument& doc, int depth)
     }
 }
 
-void ReadJson(const uint8_t* data, size_t size, TiledDocument& doc)
+void ReadJson(const uint8_t* data, size_t size, const TilesetLoader& load, TiledDocument& doc)
 {
     const std::string& file = doc.FileName;
     const Json map = LoadJson(data, size, file);
@@ -467,7 +504,7 @@ void ReadJson(const uint8_t* data, size_t size, TiledDocument& doc)
             Refuse(file, "a tileset is not an object");
         TiledTileset set;
         if (node.contains("source"))
-            set = ReadExternalTileset(Resolve(file, Get<std::string>(node, "source", "", file)));
+            set = ReadExternalTileset(Resolve(file, Get<std::string>(node, "source", "", file)), load);
         else {
             set.Source = file;
             JsonTilesetBody(node, set);
@@ -478,12 +515,17 @@ void ReadJson(const uint8_t* data, size_t size, TiledDocument& doc)
     JsonLayers(map, doc, 0);
 }
 
-TiledTileset ReadExternalTileset(const std::string& file)
+TiledTileset ReadExternalTileset(const std::string& file, const TilesetLoader& load)
 {
     std::vector<uint8_t> bytes;
     Error error;
-    if (!ReadWholeFile(file.c_str(), MaxTiledFileBytes, bytes, error))
+    if (!load)
+        Refuse(file, "external tileset given, but nothing to read it with");
+    if (!load(file, bytes, error)) {
+        if (error.File.empty())
+            error.File = file;
         throw Refusal{error};
+    }
     TiledTileset set;
     set.Source = file;
     if (IsJsonName(file)) {
@@ -500,16 +542,21 @@ TiledTileset ReadExternalTileset(const std::string& file)
 
 }  // namespace
 
-bool ParseTiledMap(const uint8_t* data, size_t size, const std::string& fileName, TiledDocument& out,
-                   Error& error)
+bool ReadTilesetFile(const std::string& path, std::vector<uint8_t>& bytes, Error& error)
+{
+    return ReadWholeFile(path.c_str(), MaxTiledFileBytes, bytes, error);
+}
+
+bool ParseTiledMap(const uint8_t* data, size_t size, const std::string& fileName,
+                   const TilesetLoader& loadTileset, TiledDocument& out, Error& error)
 {
     auto doc = std::make_unique<TiledDocument>();
     doc->FileName = fileName;
     try {
         if (IsJsonName(fileName))
-            ReadJson(data, size, *doc);
+            ReadJson(data, size, loadTileset, *doc);
         else
-            ReadTmx(data, size, *doc);
+            ReadTmx(data, size, loadTileset, *doc);
     } catch (const Refusal& refusal) {
         error = refusal.error;
         return false;

@@ -184,7 +184,13 @@ bool ExportTiledMap(const World& world, const std::string& outPath, TiledExport&
     }
     if (world.SkyName[0] && Printable(world.SkyName))
         mapProperties.push_back({PropSky, "file", Relative(HostPath(world.SkyName), dir)});
-    mapProperties.push_back({PropBoard, "string", EncodeBase64(DeflateZlib(body))});
+    std::vector<uint8_t> packed;
+    if (!DeflateZlib(body, packed, error)) {
+        error.File = outPath;
+        error.Reason = "the board's body: " + error.Reason;
+        return false;
+    }
+    mapProperties.push_back({PropBoard, "string", EncodeBase64(packed)});
 
     std::string csv;
     for (int ty = 0; ty < MapSize; ty++) {
