@@ -48,7 +48,7 @@ static void WriteImage(const char* name, int width, int height)
 void StartFuzzing()
 {
     Error error;
-    Require(StartAllegroHeadless(error), "cannot start Allegro: " + error);
+    Require(StartAllegroHeadless(error), "cannot start Allegro: " + error.Reason);
     BuildTables();
 
     char path[] = "/tmp/groundview-fuzz-XXXXXX";

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Error error;
     if (!DecodeImage(data, size, "fuzz.img", AllegroReaders(), image, error)) {
         Require(image.Width == -7 && image.Rgba.empty(), "a refused image changed the result");
-        Require(error.Message().rfind("fuzz.img: ", 0) == 0, "a refusal does not name the file: " + error);
+        Require(error.Message().rfind("fuzz.img: ", 0) == 0, "a refusal does not name the file: " + error.Message());
         return 0;
     }
     Require(image.Width > 0 && image.Height > 0 && int64_t(image.Width) * image.Height <= MaxImagePixels,

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Require(list.Count == -7 && list.Names.size() == 1 && list.Names[0] == "untouched" && list.End == 99,
                 "a refused list changed the result");
         Require(error.Message().rfind(std::string(ListName) + ": ", 0) == 0,
-                "the message does not start with the list's name: " + error);
+                "the message does not start with the list's name: " + error.Message());
     }
 
     // NewMap reads the same bytes from a file.
@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int result = world.NewMap(ListName);
     Require((result == 0) == accepted, "NewMap and the parser disagree: " + world.LastError().Message());
     if (!accepted) {
-        Require(world.LastError().Message() == error, "NewMap says \"" + world.LastError().Message() + "\", the parser \"" + error + "\"");
+        Require(world.LastError().Message() == error.Message(), "NewMap says \"" + world.LastError().Message() + "\", the parser \"" + error.Message() + "\"");
         Require(before.Same(world), "a refused list changed the World");
         return 0;
     }
