@@ -29,7 +29,7 @@ constexpr int64_t BoardBodySize(int64_t tileCount)
 // header, the body offset, the tile count, a NUL in every name slot.
 struct BoardFile : MapRecord {
     uint8_t HeaderByte;
-    int32_t BodyOffset;                // at least 5, at most FileSize
+    int32_t BodyOffset;                // at least 5, at most FileSize and 2^31 - 1
     uint64_t FileSize;                 // bytes in the whole file
     // From MapRecord: Cells (Frame is not stored and is 0 here), TileNames
     // (slots from TileCount on are all zero), and the rest of the body.
