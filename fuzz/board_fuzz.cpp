@@ -65,12 +65,6 @@ bool ExpectedTileSize(const char* name, int& w, int& h)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    StartFuzzing();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     World world;

@@ -45,7 +45,7 @@ static void WriteImage(const char* name, int width, int height)
     Require(save_bitmap(name, image.get(), nullptr) == 0, std::string("cannot write the image ") + name);
 }
 
-void StartFuzzing()
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     Error error;
     Require(StartAllegroHeadless(error), "cannot start Allegro: " + error.Reason);
@@ -59,6 +59,7 @@ void StartFuzzing()
     WriteImage("a.bmp", 64, 32);
     WriteImage("b.bmp", 1, 1);
     WriteImage("s.bmp", 300, 40);
+    return 0;
 }
 
 void MarkWorld(World& world)

@@ -14,10 +14,10 @@
 // does not hold.
 void Require(bool condition, const std::string& what);
 
-// Starts Allegro headless at 16 bits, builds the angle tables, and moves the
-// working directory into a fresh scratch directory (removed at exit) that
-// holds the images of FuzzImages. Called once, from LLVMFuzzerInitialize.
-void StartFuzzing();
+// Every fuzz target's LLVMFuzzerInitialize is the one in fuzz_support.cpp:
+// it starts Allegro headless at 16 bits, builds the angle tables, and moves
+// the working directory into a fresh scratch directory (removed at exit)
+// that holds the images of FuzzImages.
 
 // Images in the scratch directory, named as the seed inputs name them:
 // "a.bmp" 64 x 32 (two frames), "b.bmp" 1 x 1, "s.bmp" a 300 x 40 sky.

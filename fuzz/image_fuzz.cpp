@@ -8,12 +8,6 @@
 #include "fuzz_support.h"
 #include "image/image_file.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    StartFuzzing();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Image image;

@@ -14,12 +14,6 @@
 #include "tiled/tiled_map.h"
 #include "tiled/tiled_world.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    StartFuzzing();
-    return 0;
-}
-
 static void ParseFromMemory(const uint8_t* data, size_t size, const char* name)
 {
     const uint8_t* end = std::find(data, data + size, uint8_t(0));

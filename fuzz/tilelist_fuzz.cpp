@@ -40,12 +40,6 @@ void RequireSameAsScanf(const uint8_t* data, size_t size, const TileList& list)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    StartFuzzing();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     TileList list;

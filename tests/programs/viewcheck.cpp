@@ -36,6 +36,19 @@ int Pixel(BITMAP* image, int x, int y)
     return reinterpret_cast<const uint16_t*>(image->line[y])[x];
 }
 
+// Loads the two pictures a check compares; false, having said why, when
+// either cannot be loaded.
+bool LoadBoth(const char* firstName, BitmapPtr& first, const char* secondName, BitmapPtr& second)
+{
+    Error error;
+    first = LoadImage(firstName, error);
+    if (first)
+        second = LoadImage(secondName, error);
+    if (!first || !second)
+        Fail(error.Message());
+    return first && second;
+}
+
 bool InView(int x, int y)
 {
     return x >= ViewLeft && x < ViewLeft + ViewWidth && y >= ViewTop && y < ViewTop + ViewRows;
@@ -65,13 +78,9 @@ long AnimationPeriod(const World& world)
 
 int FindPose(const char* screenName, const char* boardName, const char* mapName, int maxSteps)
 {
-    Error error;
-    BitmapPtr screenShot = LoadImage(screenName, error);
-    if (!screenShot)
-        return Fail(error.Message());
-    BitmapPtr board = LoadImage(boardName, error);
-    if (!board)
-        return Fail(error.Message());
+    BitmapPtr screenShot, board;
+    if (!LoadBoth(screenName, screenShot, boardName, board))
+        return 1;
     BITMAP* shot = screenShot.get();
     if (shot->w != 640 || shot->h != 480)
         return Fail(std::string(screenName) + " is " + std::to_string(shot->w) + "x" +
@@ -127,13 +136,9 @@ int FindPose(const char* screenName, const char* boardName, const char* mapName,
 
 int CompareView(const char* screenName, const char* imageName)
 {
-    Error error;
-    BitmapPtr shot = LoadImage(screenName, error);
-    if (!shot)
-        return Fail(error.Message());
-    BitmapPtr image = LoadImage(imageName, error);
-    if (!image)
-        return Fail(error.Message());
+    BitmapPtr shot, image;
+    if (!LoadBoth(screenName, shot, imageName, image))
+        return 1;
     BitmapPtr view;
     if (image->w == 640 && image->h == 480)
         view.reset(create_sub_bitmap(image.get(), ViewLeft, ViewTop, ViewWidth, ViewRows));

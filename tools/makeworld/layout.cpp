@@ -70,33 +70,22 @@ constexpr Stroke Lake(int cx, int cy, int rx, int ry, TileKind inside, TileKind 
 const Stroke Strokes[] = {
     // The main road along +x, from beach to beach, with the viewer on its
     // left edge; a kerb of chasing lights runs along its right side.
-    Area(3, 15, 60, 15, TileRoad),
-    Area(4, 16, 59, 16, TileLights),
+    Area(3, 15, 60, 15, TileRoad), Area(4, 16, 59, 16, TileLights),
     // A canal between sand banks on the left of the road.
-    Area(5, 12, 27, 14, TileSand),
-    Area(6, 13, 26, 13, TileWater),
+    Area(5, 12, 27, 14, TileSand), Area(6, 13, 26, 13, TileWater),
     // A plaza where the cross road meets the main road, with two pools.
-    Area(33, 3, 34, 60, TileRoad),
-    Area(29, 10, 38, 20, TilePlaza),
-    Area(30, 11, 31, 12, TileWater),
-    Area(36, 18, 37, 19, TileWater),
+    Area(33, 3, 34, 60, TileRoad), Area(29, 10, 38, 20, TilePlaza),
+    Area(30, 11, 31, 12, TileWater), Area(36, 18, 37, 19, TileWater),
     // A lake on the left, a lava pit walled in brick on the right with a
     // path to it from the road.
-    Lake(20, 6, 4, 2, TileWater, TileSand),
-    Lake(24, 21, 2, 2, TileLava, TileBrick),
+    Lake(20, 6, 4, 2, TileWater, TileSand), Lake(24, 21, 2, 2, TileLava, TileBrick),
     Area(24, 17, 24, 17, TileDirt),
     // Houses along the roads: brick floors.
-    Area(11, 8, 13, 10, TileBrick),
-    Area(41, 8, 43, 10, TileBrick),
-    Area(47, 8, 49, 10, TileBrick),
-    Area(42, 18, 44, 20, TileBrick),
-    Area(52, 19, 54, 21, TileBrick),
-    Area(10, 30, 13, 33, TileBrick),
+    Area(11, 8, 13, 10, TileBrick), Area(41, 8, 43, 10, TileBrick), Area(47, 8, 49, 10, TileBrick),
+    Area(42, 18, 44, 20, TileBrick), Area(52, 19, 54, 21, TileBrick), Area(10, 30, 13, 33, TileBrick),
     // A second lake in the south of the island, and a lava stream.
     Lake(16, 46, 6, 4, TileWater, TileSand),
-    Area(40, 44, 52, 44, TileLava),
-    Area(40, 43, 52, 43, TileBrick),
-    Area(40, 45, 52, 45, TileBrick),
+    Area(40, 44, 52, 44, TileLava), Area(40, 43, 52, 43, TileBrick), Area(40, 45, 52, 45, TileBrick),
 };
 
 }  // namespace
