@@ -13,7 +13,7 @@
 #include <set>
 
 #include "board/board_file.h"
-#include "files/files.h"
+#include "files/write_faults.h"
 #include "test_support.h"
 
 namespace {

@@ -25,11 +25,11 @@ int RunExport(const ExportOptions& options)
     Error error;
     if (!ExportTiledMap(world, options.out, exported, error))
         return Refuse(error);
-    std::vector<Output> outputs;
+    std::vector<FileToWrite> outputs;
     for (TiledExport::File& image : exported.Images)
         outputs.push_back({image.Path, std::move(image.Bytes)});
     outputs.push_back({options.out, std::vector<uint8_t>(exported.Text.begin(), exported.Text.end())});
-    if (!CheckOutputs(outputs, options.force, error) || !WriteOutputs(outputs, error))
+    if (!WriteOutputs(outputs, options.force, error))
         return Refuse(error);
     std::printf("%s: %d tile image%s, %zu PNG written beside it\n", options.out.c_str(), world.TileCount,
                 world.TileCount == 1 ? "" : "s", outputs.size() - 1);

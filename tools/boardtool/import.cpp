@@ -32,13 +32,13 @@ int RunImport(const ImportOptions& options)
     for (const std::string& warning : imported.Warnings)
         std::fprintf(stderr, "boardtool: warning: %s\n", warning.c_str());
 
-    std::vector<Output> outputs;
+    std::vector<FileToWrite> outputs;
     for (const TiledImport::NewImage& image : imported.Images)
         outputs.push_back({HostPath(image.Name.c_str()), EncodePng(image.Pixels)});
-    Output board{options.out, {0, uint8_t(BoardHeaderSize), 0, 0, 0}};  // header byte 0, body at offset 5
+    FileToWrite board{options.out, {0, uint8_t(BoardHeaderSize), 0, 0, 0}};  // header byte 0, body at offset 5
     AppendBody(*imported.Map, board.Bytes);
     outputs.push_back(std::move(board));
-    if (!CheckOutputs(outputs, options.force, error) || !WriteOutputs(outputs, error))
+    if (!WriteOutputs(outputs, options.force, error))
         return Refuse(error);
     std::printf("%s: %d tile image%s (%zu written), sky %s\n", options.out.c_str(), imported.Map->TileCount,
                 imported.Map->TileCount == 1 ? "" : "s", outputs.size() - 1, imported.Map->SkyName);

@@ -106,9 +106,9 @@ int RunTiledExtension(const ExtensionOptions& options)
     std::filesystem::create_directories(folder, failure);
     if (failure)
         return Refuse("cannot make " + folder + ": " + failure.message());
-    const bool written = present ? ReplaceFileAtomically(path, extension, error)
-                                 : CreateFileAtomically(path, extension, error);
-    if (!written)
+    // Replaced only when seen and --force given; else created, and one that
+    // appeared meanwhile is refused rather than replaced.
+    if (!WriteWholeFile(path, extension, present ? WriteMode::Replace : WriteMode::CreateOnly, error))
         return Refuse(error);
     std::printf("%s: installed, runs %s; Tiled now opens and saves board files (*.brd)\n", path.c_str(),
                 self.c_str());
