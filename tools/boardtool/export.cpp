@@ -40,12 +40,10 @@ int RunExport(const ExportOptions& options)
 
 CommandRun SetupExport(CLI::App& app)
 {
-    auto options = std::make_shared<ExportOptions>();
-    CLI::App* command = app.add_subcommand(
-        "export", "Make the Tiled map OUT.tmx (or OUT.tmj for JSON) of BOARD. Tile images Tiled\n"
+    const auto made = AddBoardCommand<ExportOptions>(
+        app, "export", "Make the Tiled map OUT.tmx (or OUT.tmj for JSON) of BOARD. Tile images Tiled\n"
                   "cannot show as the board does are written as PNG beside it.");
-    command->add_option("BOARD", options->board, "the board file")->required();
-    command->add_option("OUT.tmx", options->out, "the Tiled map to write")->required();
-    command->add_flag("--force", options->force, "replace existing files (atomically)");
-    return [options] { return RunExport(*options); };
+    made.command->add_option("OUT.tmx", made.options->out, "the Tiled map to write")->required();
+    AddForceFlag(made.command, made.options->force);
+    return made.Runs(RunExport);
 }

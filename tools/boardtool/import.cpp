@@ -49,14 +49,13 @@ int RunImport(const ImportOptions& options)
 
 CommandRun SetupImport(CLI::App& app)
 {
-    auto options = std::make_shared<ImportOptions>();
-    CLI::App* command = app.add_subcommand(
-        "import", "Make the board file OUT.brd from a Tiled map (.tmx, .tmj or .json). Each tile\n"
+    const auto made = AddCommand<ImportOptions>(
+        app, "import", "Make the board file OUT.brd from a Tiled map (.tmx, .tmj or .json). Each tile\n"
                   "appearance becomes a PNG strip in --images DIR (default: beside OUT, named after\n"
                   "it). Writes nothing if the map is refused or a file exists without --force.");
-    command->add_option("MAP", options->map, "the Tiled map")->required();
-    command->add_option("OUT.brd", options->out, "the board file to write")->required();
-    command->add_option("--images", options->images, "directory for the tile images")->option_text("DIR");
-    command->add_flag("--force", options->force, "replace existing files (atomically)");
-    return [options] { return RunImport(*options); };
+    made.command->add_option("MAP", made.options->map, "the Tiled map")->required();
+    made.command->add_option("OUT.brd", made.options->out, "the board file to write")->required();
+    made.command->add_option("--images", made.options->images, "directory for the tile images")->option_text("DIR");
+    AddForceFlag(made.command, made.options->force);
+    return made.Runs(RunImport);
 }

@@ -17,12 +17,8 @@ struct NewOptions {
     std::string list;
     std::string out;
     std::string sky;
-    int32_t outsideDelay = 0;
-    int32_t outsideLast = 0;
+    OutsideOptions outside;  // still unless asked
 };
-
-// Only the low 8 bits of the global frame reach the ground outside the map.
-constexpr int32_t MaxOutsideLastFrame = 255;
 
 // The plain sky's name: the board file's, its extension replaced.
 std::string PlainSkyName(const std::string& board)
@@ -52,12 +48,8 @@ int RunNew(const NewOptions& options)
     if (options.sky.size() > static_cast<size_t>(NameSlotSize - 1))
         return Refuse("--sky: a sky name has at most " + std::to_string(NameSlotSize - 1) +
                       " characters, this one " + std::to_string(options.sky.size()));
-    if (options.outsideDelay < 0)
-        return Refuse("--outside-delay " + std::to_string(options.outsideDelay) +
-                      " is negative: a frame lasts delay + 1 ticks");
-    if (options.outsideLast < 0 || options.outsideLast > MaxOutsideLastFrame)
-        return Refuse("--outside-last " + std::to_string(options.outsideLast) + " is outside 0.." +
-                      std::to_string(MaxOutsideLastFrame));
+    if (const int refused = RefuseOutside(options.outside))
+        return refused;
     const std::string sky = options.sky.empty() ? PlainSkyName(options.out) : options.sky;
     if (sky.size() > static_cast<size_t>(NameSlotSize - 1))
         return Refuse(sky + ": a sky name has at most " + std::to_string(NameSlotSize - 1) +
@@ -74,8 +66,8 @@ int RunNew(const NewOptions& options)
                       "; a new map shows tile 1 in every cell and tile 0 around it, so it needs at least 2");
     std::memset(world.SkyName, 0, NameSlotSize);
     std::memcpy(world.SkyName, sky.data(), sky.size());
-    world.AnimDelay = options.outsideDelay;
-    world.AnimLastFrame = options.outsideLast;
+    world.AnimDelay = options.outside.delay.value_or(0);
+    world.AnimLastFrame = options.outside.last.value_or(0);
 
     // The board and its plain sky are created as one: both or neither.
     std::vector<FileToWrite> files = {{HostPath(options.out.c_str()), {}}};
@@ -102,19 +94,13 @@ int RunNew(const NewOptions& options)
 
 CommandRun SetupNew(CLI::App& app)
 {
-    auto options = std::make_shared<NewOptions>();
-    CLI::App* command = app.add_subcommand(
-        "new", "Make the board file OUT.brd from a tile list (a count, then that many image\n"
+    const auto made = AddCommand<NewOptions>(
+        app, "new", "Make the board file OUT.brd from a tile list (a count, then that many image\n"
                "names), every cell on tile 1. Without --sky a plain sky is written beside it as\n"
                "OUT-sky.bmp. Writes nothing if the list is refused or a file of either name exists.");
-    command->add_option("TILELIST", options->list, "the tile list")->required();
-    command->add_option("OUT.brd", options->out, "the board file to create")->required();
-    command->add_option("--sky", options->sky, "sky image name to store (not loaded)")->option_text("NAME");
-    command->add_option("--outside-delay", options->outsideDelay,
-                        "ticks each frame of the ground outside the map lasts, less one (default 0)")
-        ->option_text("D");
-    command->add_option("--outside-last", options->outsideLast,
-                        "last frame of the ground outside the map, 0..255 (default 0: still)")
-        ->option_text("L");
-    return [options] { return RunNew(*options); };
+    made.command->add_option("TILELIST", made.options->list, "the tile list")->required();
+    made.command->add_option("OUT.brd", made.options->out, "the board file to create")->required();
+    made.command->add_option("--sky", made.options->sky, "sky image name to store (not loaded)")->option_text("NAME");
+    AddOutsideOptions(made.command, made.options->outside);
+    return made.Runs(RunNew);
 }

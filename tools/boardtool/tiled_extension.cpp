@@ -119,13 +119,12 @@ int RunTiledExtension(const ExtensionOptions& options)
 
 CommandRun SetupTiledExtension(CLI::App& app)
 {
-    auto options = std::make_shared<ExtensionOptions>();
-    CLI::App* command = app.add_subcommand(
-        "tiled-extension",
+    const auto made = AddCommand<ExtensionOptions>(
+        app, "tiled-extension",
         "Show whether Tiled's extensions folder ($XDG_CONFIG_HOME/tiled/extensions, else\n"
         "~/.config/tiled/extensions) holds the extension that lets Tiled open and save board\n"
         "files through this boardtool; --install puts it there.");
-    command->add_flag("--install", options->install, "copy the extension into the folder");
-    command->add_flag("--force", options->force, "with --install: replace a different groundview.js there");
-    return [options] { return RunTiledExtension(*options); };
+    made.command->add_flag("--install", made.options->install, "copy the extension into the folder");
+    made.command->add_flag("--force", made.options->force, "with --install: replace a different groundview.js there");
+    return made.Runs(RunTiledExtension);
 }
