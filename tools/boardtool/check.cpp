@@ -73,11 +73,11 @@ static std::vector<std::string> Warnings(const InspectedBoard& inspected)
     return warnings;
 }
 
-static int RunCheck(const std::string& name)
+static int RunCheck(const BoardArgument& args)
 {
     InspectedBoard inspected;
     Error error;
-    if (!InspectBoard(name, inspected, error))
+    if (!InspectBoard(args.board, inspected, error))
         return Refuse(error);
     const BoardFile& board = *inspected.board;
     std::vector<std::string> problems;
@@ -172,7 +172,7 @@ static int RunCheck(const std::string& name)
         std::printf("warning: %s\n", warning.c_str());
     if (!problems.empty())
         return 1;
-    std::printf("%s: no problems%s\n", name.c_str(),
+    std::printf("%s: no problems%s\n", args.board.c_str(),
                 warnings.empty() ? ""
                                  : (", " + std::to_string(warnings.size()) +
                                     (warnings.size() == 1 ? " warning" : " warnings")).c_str());
@@ -181,10 +181,8 @@ static int RunCheck(const std::string& name)
 
 CommandRun SetupCheck(CLI::App& app)
 {
-    CLI::App* command = app.add_subcommand(
-        "check", "List every problem that would make a board file render wrongly or not at all; "
-                 "status 1 when there is any.");
-    auto board = std::make_shared<std::string>();
-    command->add_option("BOARD", *board, "the board file")->required();
-    return [board] { return RunCheck(*board); };
+    return AddBoardCommand<BoardArgument>(app, "check",
+                                          "List every problem that would make a board file render wrongly or not "
+                                          "at all; status 1 when there is any.")
+        .Runs(RunCheck);
 }

@@ -4,7 +4,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "files/error.h"
@@ -27,6 +30,55 @@ CommandRun SetupExport(CLI::App& app);
 CommandRun SetupBench(CLI::App& app);
 CommandRun SetupImageFolder(CLI::App& app);
 CommandRun SetupTiledExtension(CLI::App& app);
+
+// A subcommand being set up: CLI11's command and the options it parses into,
+// which live on for the run that comes after the parse.
+template <class Options>
+struct NewCommand {
+    CLI::App* command;
+    std::shared_ptr<Options> options;
+
+    // What runs `run` on the parsed options.
+    CommandRun Runs(int (*run)(const Options&)) const
+    {
+        return [options = options, run] { return run(*options); };
+    }
+};
+
+// Adds the subcommand `name`, whose arguments fill an Options.
+template <class Options>
+NewCommand<Options> AddCommand(CLI::App& app, const char* name, const std::string& help)
+{
+    return {app.add_subcommand(name, help), std::make_shared<Options>()};
+}
+
+// The same for a command that reads a board file: its first argument, BOARD,
+// goes to Options::board.
+template <class Options>
+NewCommand<Options> AddBoardCommand(CLI::App& app, const char* name, const std::string& help)
+{
+    NewCommand<Options> made = AddCommand<Options>(app, name, help);
+    made.command->add_option("BOARD", made.options->board, "the board file")->required();
+    return made;
+}
+
+// The options of a command that takes BOARD alone.
+struct BoardArgument {
+    std::string board;
+};
+
+// --force of the commands that write files which may exist.
+void AddForceFlag(CLI::App* command, bool& force);
+
+// The animation of the ground outside the map, as new and set take it.
+struct OutsideOptions {
+    std::optional<int32_t> delay;
+    std::optional<int32_t> last;
+};
+void AddOutsideOptions(CLI::App* command, OutsideOptions& outside);
+// Refuses a delay below 0 or a last frame outside 0..255 (returns status 1);
+// 0 when both are fine.
+int RefuseOutside(const OutsideOptions& outside);
 
 // Prints "boardtool: message" to stderr and returns status 1.
 int Refuse(const std::string& message);

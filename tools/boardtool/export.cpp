@@ -25,11 +25,11 @@ int RunExport(const ExportOptions& options)
     Error error;
     if (!ExportTiledMap(world, options.out, exported, error))
         return Refuse(error);
-    std::vector<Output> outputs;
+    std::vector<FileToWrite> outputs;
     for (TiledExport::File& image : exported.Images)
         outputs.push_back({image.Path, std::move(image.Bytes)});
     outputs.push_back({options.out, std::vector<uint8_t>(exported.Text.begin(), exported.Text.end())});
-    if (!CheckOutputs(outputs, options.force, error) || !WriteOutputs(outputs, error))
+    if (!WriteOutputs(outputs, options.force, error))
         return Refuse(error);
     std::printf("%s: %d tile image%s, %zu PNG written beside it\n", options.out.c_str(), world.TileCount,
                 world.TileCount == 1 ? "" : "s", outputs.size() - 1);
@@ -40,12 +40,10 @@ int RunExport(const ExportOptions& options)
 
 CommandRun SetupExport(CLI::App& app)
 {
-    auto options = std::make_shared<ExportOptions>();
-    CLI::App* command = app.add_subcommand(
-        "export", "Make the Tiled map OUT.tmx (or OUT.tmj for JSON) of BOARD. Tile images Tiled\n"
+    const auto made = AddBoardCommand<ExportOptions>(
+        app, "export", "Make the Tiled map OUT.tmx (or OUT.tmj for JSON) of BOARD. Tile images Tiled\n"
                   "cannot show as the board does are written as PNG beside it.");
-    command->add_option("BOARD", options->board, "the board file")->required();
-    command->add_option("OUT.tmx", options->out, "the Tiled map to write")->required();
-    command->add_flag("--force", options->force, "replace existing files (atomically)");
-    return [options] { return RunExport(*options); };
+    made.command->add_option("OUT.tmx", made.options->out, "the Tiled map to write")->required();
+    AddForceFlag(made.command, made.options->force);
+    return made.Runs(RunExport);
 }

@@ -24,8 +24,9 @@ int ImagesFound(const fs::path& folder, const std::vector<const char*>& names)
     return found;
 }
 
-int RunImageFolder(const std::string& name)
+int RunImageFolder(const BoardArgument& args)
 {
+    const std::string& name = args.board;
     Error error;
     auto board = std::make_unique<BoardFile>();
     if (!ReadBoardFile(name.c_str(), *board, error))
@@ -66,11 +67,10 @@ int RunImageFolder(const std::string& name)
 
 CommandRun SetupImageFolder(CLI::App& app)
 {
-    CLI::App* command = app.add_subcommand(
-        "image-folder", "Print the folder that the image names of BOARD are relative to: of the board's\n"
-                        "own folder and those above it, the nearest that holds every image it names\n"
-                        "(else the most of them).");
-    auto board = std::make_shared<std::string>();
-    command->add_option("BOARD", *board, "the board file")->required();
-    return [board] { return RunImageFolder(*board); };
+    return AddBoardCommand<BoardArgument>(
+               app, "image-folder",
+               "Print the folder that the image names of BOARD are relative to: of the board's\n"
+               "own folder and those above it, the nearest that holds every image it names\n"
+               "(else the most of them).")
+        .Runs(RunImageFolder);
 }

@@ -7,6 +7,14 @@
 #include "command.h"
 #include "files/files.h"
 
+void AddPictureArgument(CLI::App* command, std::string& out)
+{
+    command->add_option("OUT", out,
+                        "picture to write: NAME.png or NAME.bmp; only a regular file is replaced, never\n"
+                        "BOARD or an image it names, never through a symbolic link")
+        ->required();
+}
+
 bool ImageExtensionKnown(const std::string& path)
 {
     return PictureFormatOf(path) != PictureFormat::Unknown;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <allegro.h>
+#include <CLI/CLI.hpp>
 
 #include <string>
 
@@ -14,6 +15,9 @@
 // regular file. Returns 0, or prints why it cannot and returns 1; any other
 // extension is refused before anything is written.
 int WriteImage(const std::string& path, BITMAP* image, const std::string& board, const World& world);
+
+// The argument OUT of the commands that draw: the picture WriteImage writes.
+void AddPictureArgument(CLI::App* command, std::string& out);
 
 // True when `path` ends in an extension WriteImage knows.
 bool ImageExtensionKnown(const std::string& path);

@@ -33,19 +33,19 @@ int RunImport(const ImportOptions& options)
     for (const std::string& warning : imported.Warnings)
         std::fprintf(stderr, "boardtool: warning: %s\n", warning.c_str());
 
-    std::vector<Output> outputs;
+    std::vector<FileToWrite> outputs;
     for (const TiledImport::NewImage& image : imported.Images) {
-        Output png{HostPath(image.Name.c_str()), EncodePng(image.Pixels)};
+        FileToWrite png{HostPath(image.Name.c_str()), EncodePng(image.Pixels)};
         // The encoder gives no bytes when it fails; a 0-byte PNG is no image.
         if (png.Bytes.empty())
             return Refuse(png.Path + ": cannot encode the " + std::to_string(image.Pixels.Width) + " x " +
                           std::to_string(image.Pixels.Height) + " image as PNG (nothing was written)");
         outputs.push_back(std::move(png));
     }
-    Output board{options.out, {0, uint8_t(BoardHeaderSize), 0, 0, 0}};  // header byte 0, body at offset 5
+    FileToWrite board{options.out, {0, uint8_t(BoardHeaderSize), 0, 0, 0}};  // header byte 0, body at offset 5
     AppendBody(*imported.Map, board.Bytes);
     outputs.push_back(std::move(board));
-    if (!CheckOutputs(outputs, options.force, error) || !WriteOutputs(outputs, error))
+    if (!WriteOutputs(outputs, options.force, error))
         return Refuse(error);
     std::printf("%s: %d tile image%s (%zu written), sky %s\n", options.out.c_str(), imported.Map->TileCount,
                 imported.Map->TileCount == 1 ? "" : "s", outputs.size() - 1, imported.Map->SkyName);
@@ -56,14 +56,13 @@ int RunImport(const ImportOptions& options)
 
 CommandRun SetupImport(CLI::App& app)
 {
-    auto options = std::make_shared<ImportOptions>();
-    CLI::App* command = app.add_subcommand(
-        "import", "Make the board file OUT.brd from a Tiled map (.tmx, .tmj or .json). Each tile\n"
+    const auto made = AddCommand<ImportOptions>(
+        app, "import", "Make the board file OUT.brd from a Tiled map (.tmx, .tmj or .json). Each tile\n"
                   "appearance becomes a PNG strip in --images DIR (default: beside OUT, named after\n"
                   "it). Writes nothing if the map is refused or a file exists without --force.");
-    command->add_option("MAP", options->map, "the Tiled map")->required();
-    command->add_option("OUT.brd", options->out, "the board file to write")->required();
-    command->add_option("--images", options->images, "directory for the tile images")->option_text("DIR");
-    command->add_flag("--force", options->force, "replace existing files (atomically)");
-    return [options] { return RunImport(*options); };
+    made.command->add_option("MAP", made.options->map, "the Tiled map")->required();
+    made.command->add_option("OUT.brd", made.options->out, "the board file to write")->required();
+    made.command->add_option("--images", made.options->images, "directory for the tile images")->option_text("DIR");
+    AddForceFlag(made.command, made.options->force);
+    return made.Runs(RunImport);
 }

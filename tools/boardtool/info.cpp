@@ -19,8 +19,9 @@ static std::string ImageInfo(BITMAP* image, const std::string& error, bool tile)
     return text;
 }
 
-static int RunInfo(const std::string& name)
+static int RunInfo(const BoardArgument& args)
 {
+    const std::string& name = args.board;
     InspectedBoard inspected;
     Error error;
     if (!InspectBoard(name, inspected, error))
@@ -76,8 +77,6 @@ static int RunInfo(const std::string& name)
 
 CommandRun SetupInfo(CLI::App& app)
 {
-    CLI::App* command = app.add_subcommand("info", "Show what a board file holds and the images it names.");
-    auto board = std::make_shared<std::string>();
-    command->add_option("BOARD", *board, "the board file")->required();
-    return [board] { return RunInfo(*board); };
+    return AddBoardCommand<BoardArgument>(app, "info", "Show what a board file holds and the images it names.")
+        .Runs(RunInfo);
 }

@@ -48,17 +48,15 @@ int DrawMap(const MapArguments& args)
 
 CommandRun SetupMap(CLI::App& app)
 {
-    auto args = std::make_shared<MapArguments>();
-    CLI::App* command = app.add_subcommand(
-        "map",
+    const auto map = AddBoardCommand<MapArguments>(
+        app, "map",
         "Draw the whole 64 x 64 map of BOARD from above, +x to the right and +y down,\n"
         "cell (tx, ty) at (32 tx, 32 ty): 2048 x 2048 pixels, each the texel the ground\n"
         "renderer shows at that point after T animation ticks. Written to OUT, a PNG or\n"
         "BMP file as its name ends.");
-    command->add_option("BOARD", args->board, "board file")->required();
-    command->add_option("OUT", args->out, "picture to write: NAME.png or NAME.bmp")->required();
-    command->add_option("--ticks", args->ticks, "animation ticks before drawing (default 0)");
-    command->add_option("--scale", args->scale,
-                        "a whole factor down, each pixel the middle of its square (default 1)");
-    return [args] { return DrawMap(*args); };
+    AddPictureArgument(map.command, map.options->out);
+    map.command->add_option("--ticks", map.options->ticks, "animation ticks before drawing (default 0)");
+    map.command->add_option("--scale", map.options->scale,
+                            "a whole factor down, each pixel the middle of its square (default 1)");
+    return map.Runs(DrawMap);
 }

@@ -2,15 +2,11 @@
 // 1 and still, the ground outside the map animated as asked (still unless
 // asked), with the name of a sky image: the one given, or a plain sky written
 // beside the board file.
-#include <sys/stat.h>  // Required for: umask(), fchmod()
-#include <unistd.h>    // Required for: close(), link(), unlink(), access()
-
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>  // Required for: mkstemp()
 #include <cstring>
 #include <memory>
 
+#include "board/board_file.h"
 #include "command.h"
 #include "core/world.h"
 #include "files/files.h"
@@ -21,12 +17,8 @@ struct NewOptions {
     std::string list;
     std::string out;
     std::string sky;
-    int32_t outsideDelay = 0;
-    int32_t outsideLast = 0;
+    OutsideOptions outside;  // still unless asked
 };
-
-// Only the low 8 bits of the global frame reach the ground outside the map.
-constexpr int32_t MaxOutsideLastFrame = 255;
 
 // The plain sky's name: the board file's, its extension replaced.
 std::string PlainSkyName(const std::string& board)
@@ -51,42 +43,13 @@ BitmapPtr DrawPlainSky()
     return sky;
 }
 
-// Writes `image` as the BMP file `path`, which must not exist: the finished
-// file is linked to its name, which fails when the name is taken.
-bool CreateImageFile(const std::string& path, BITMAP* image, std::string& error)
-{
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        error = "cannot write " + path + ": cannot create a file beside it";
-        return false;
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    const bool permitted = fchmod(fd, 0666 & ~mask) == 0;
-    close(fd);
-    bool done = permitted && save_bmp(temporary.c_str(), image, nullptr) == 0;
-    if (done && link(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        done = false;
-    } else if (!done) {
-        error = "cannot write " + path;
-    }
-    unlink(temporary.c_str());
-    return done;
-}
-
 int RunNew(const NewOptions& options)
 {
     if (options.sky.size() > static_cast<size_t>(NameSlotSize - 1))
         return Refuse("--sky: a sky name has at most " + std::to_string(NameSlotSize - 1) +
                       " characters, this one " + std::to_string(options.sky.size()));
-    if (options.outsideDelay < 0)
-        return Refuse("--outside-delay " + std::to_string(options.outsideDelay) +
-                      " is negative: a frame lasts delay + 1 ticks");
-    if (options.outsideLast < 0 || options.outsideLast > MaxOutsideLastFrame)
-        return Refuse("--outside-last " + std::to_string(options.outsideLast) + " is outside 0.." +
-                      std::to_string(MaxOutsideLastFrame));
+    if (const int refused = RefuseOutside(options.outside))
+        return refused;
     const std::string sky = options.sky.empty() ? PlainSkyName(options.out) : options.sky;
     if (sky.size() > static_cast<size_t>(NameSlotSize - 1))
         return Refuse(sky + ": a sky name has at most " + std::to_string(NameSlotSize - 1) +
@@ -101,22 +64,25 @@ int RunNew(const NewOptions& options)
         return Refuse(options.list + ": " + std::to_string(world.TileCount) + " tile" +
                       (world.TileCount == 1 ? "" : "s") +
                       "; a new map shows tile 1 in every cell and tile 0 around it, so it needs at least 2");
-    // Refused before the plain sky is written, so that nothing is left over.
-    if (access(HostPath(options.out.c_str()).c_str(), F_OK) == 0)
-        return Refuse(options.out + ": not created: already exists; it is not replaced");
     std::memset(world.SkyName, 0, NameSlotSize);
     std::memcpy(world.SkyName, sky.data(), sky.size());
-    world.AnimDelay = options.outsideDelay;
-    world.AnimLastFrame = options.outsideLast;
+    world.AnimDelay = options.outside.delay.value_or(0);
+    world.AnimLastFrame = options.outside.last.value_or(0);
 
-    std::string error;
-    if (options.sky.empty() && !CreateImageFile(HostPath(sky.c_str()), DrawPlainSky().get(), error))
-        return Refuse(error);
-    if (world.CreateMap(options.out.c_str()) != 0) {
-        if (options.sky.empty())
-            unlink(HostPath(sky.c_str()).c_str());
-        return Refuse(world.LastError());
+    // The board and its plain sky are created as one: both or neither.
+    std::vector<FileToWrite> files = {{HostPath(options.out.c_str()), {}}};
+    Error error;
+    if (!CheckWritable(world, error))
+        return Refuse(Error{files[0].Path, "not created: " + error.Reason});
+    NewBoardFileBytes(world, files[0].Bytes);
+    if (options.sky.empty()) {
+        files.push_back({HostPath(sky.c_str()), {}});
+        BitmapPtr plain = DrawPlainSky();
+        if (!plain || !EncodePicture(plain.get(), PictureFormat::Bmp, files.back().Bytes))
+            return Refuse(sky + ": not created: cannot draw the plain sky");
     }
+    if (!WriteFileSet(files, WriteMode::CreateOnly, error))
+        return Refuse(Error{error.File, "not created: " + error.Reason});
 
     std::printf("%s: new map of %d tile%s, every cell on tile 1, sky %s%s\n", options.out.c_str(),
                 world.TileCount, world.TileCount == 1 ? "" : "s", sky.c_str(),
@@ -128,19 +94,13 @@ int RunNew(const NewOptions& options)
 
 CommandRun SetupNew(CLI::App& app)
 {
-    auto options = std::make_shared<NewOptions>();
-    CLI::App* command = app.add_subcommand(
-        "new", "Make the board file OUT.brd from a tile list (a count, then that many image\n"
+    const auto made = AddCommand<NewOptions>(
+        app, "new", "Make the board file OUT.brd from a tile list (a count, then that many image\n"
                "names), every cell on tile 1. Without --sky a plain sky is written beside it as\n"
                "OUT-sky.bmp. Writes nothing if the list is refused or a file of either name exists.");
-    command->add_option("TILELIST", options->list, "the tile list")->required();
-    command->add_option("OUT.brd", options->out, "the board file to create")->required();
-    command->add_option("--sky", options->sky, "sky image name to store (not loaded)")->option_text("NAME");
-    command->add_option("--outside-delay", options->outsideDelay,
-                        "ticks each frame of the ground outside the map lasts, less one (default 0)")
-        ->option_text("D");
-    command->add_option("--outside-last", options->outsideLast,
-                        "last frame of the ground outside the map, 0..255 (default 0: still)")
-        ->option_text("L");
-    return [options] { return RunNew(*options); };
+    made.command->add_option("TILELIST", made.options->list, "the tile list")->required();
+    made.command->add_option("OUT.brd", made.options->out, "the board file to create")->required();
+    made.command->add_option("--sky", made.options->sky, "sky image name to store (not loaded)")->option_text("NAME");
+    AddOutsideOptions(made.command, made.options->outside);
+    return made.Runs(RunNew);
 }

@@ -1,40 +1,49 @@
-// Writing a command's files: checked first, then each replaced atomically.
+// Writing a command's files as one, through the file layer.
 #include "outputs.h"
 
 #include <filesystem>
 
-#include "files/files.h"
-
 namespace fs = std::filesystem;
 
-bool CheckOutputs(const std::vector<Output>& outputs, bool force, Error& error)
+// Makes the missing directories above `path`, adding each made to `made`,
+// the deepest last.
+static bool MakeDirectories(const std::string& path, std::vector<fs::path>& made, Error& error)
 {
-    for (const Output& output : outputs) {
-        std::error_code ignored;
-        const fs::file_status status = fs::status(output.Path, ignored);
-        if (fs::is_directory(status)) {
-            error = Error{output.Path, "is a directory"};
+    std::vector<fs::path> missing;
+    std::error_code failure;
+    for (fs::path dir = fs::path(path).parent_path(); !dir.empty() && !fs::exists(fs::symlink_status(dir, failure));
+         dir = dir.parent_path())
+        missing.push_back(dir);
+    for (auto dir = missing.rbegin(); dir != missing.rend(); ++dir) {
+        if (!fs::create_directory(*dir, failure) && failure) {
+            error = Error{dir->string(), "cannot create the directory: " + failure.message()};
             return false;
         }
-        if (fs::exists(status) && !force) {
-            error = Error{output.Path, "exists; give --force to replace it (nothing was written)"};
-            return false;
-        }
+        made.push_back(*dir);
     }
     return true;
 }
 
-bool WriteOutputs(const std::vector<Output>& outputs, Error& error)
+bool WriteOutputs(const std::vector<FileToWrite>& outputs, bool force, Error& error)
 {
-    for (const Output& output : outputs) {
-        const fs::path dir = fs::path(output.Path).parent_path();
-        std::error_code failure;
-        if (!dir.empty() && !fs::is_directory(dir) && !fs::create_directories(dir, failure) && failure) {
-            error = Error{dir.string(), "cannot create the directory: " + failure.message()};
-            return false;
+    std::vector<fs::path> made;
+    bool written = true;
+    for (const FileToWrite& output : outputs)
+        if (!MakeDirectories(output.Path, made, error)) {
+            written = false;
+            break;
         }
-        if (!WriteFileAtomically(output.Path, output.Bytes, error))
-            return false;
+    if (written && !WriteFileSet(outputs, force ? WriteMode::Replace : WriteMode::CreateOnly, error)) {
+        if (error.Reason == AlreadyExistsReason)
+            error.Reason = "exists; give --force to replace it";
+        written = false;
     }
-    return true;
+    if (written)
+        return true;
+    // Only what this command made, and only while empty.
+    std::error_code ignored;
+    for (auto dir = made.rbegin(); dir != made.rend(); ++dir)
+        fs::remove(*dir, ignored);
+    error.Reason += " (nothing was written)";
+    return false;
 }

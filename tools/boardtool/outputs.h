@@ -1,23 +1,13 @@
-// The files a command writes, checked together before any is written: none
-// may exist unless the user said --force, and each then goes to disk whole
-// or not at all.
+// The files a command writes together: all of them or none.
 #pragma once
 
-#include <cstdint>
-#include <string>
 #include <vector>
 
 #include "files/error.h"
+#include "files/files.h"
 
-struct Output {
-    std::string Path;
-    std::vector<uint8_t> Bytes;
-};
-
-// Refuses (returns false with `error`) when some output exists and `force`
-// is not given, or names a directory.
-bool CheckOutputs(const std::vector<Output>& outputs, bool force, Error& error);
-
-// Writes every output in order, each atomically, creating missing
-// directories; stops at the first failure.
-bool WriteOutputs(const std::vector<Output>& outputs, Error& error);
+// Writes `outputs` as one (WriteFileSet), making the directories they need
+// and removing those again when nothing is written. Without `force` each is
+// created and none replaced: one that exists is refused, and nothing is
+// written.
+bool WriteOutputs(const std::vector<FileToWrite>& outputs, bool force, Error& error);

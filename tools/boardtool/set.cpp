@@ -21,15 +21,10 @@ struct SetArguments {
     std::string board;
     std::optional<std::string> sky;
     std::vector<std::string> tiles;  // K=NAME
-    std::optional<int32_t> outsideDelay;
-    std::optional<int32_t> outsideLast;
+    OutsideOptions outside;
     std::optional<float> extraFloat;
     bool dryRun = false;
 };
-
-// The largest global frame the ground outside the map can show: only the
-// frame's low 8 bits are used.
-constexpr int32_t MaxOutsideLastFrame = 255;
 
 // A name fits a 128-byte slot with its NUL.
 bool NameFits(const std::string& name, const std::string& what, std::string& error)
@@ -87,21 +82,17 @@ int RunSet(const SetArguments& args)
                           Quoted(name.c_str()));
         PutName(world.TileNames[k], name);
     }
-    if (args.outsideDelay) {
-        if (*args.outsideDelay < 0)
-            return Refuse("--outside-delay " + std::to_string(*args.outsideDelay) +
-                          " is negative: a frame lasts delay + 1 ticks");
+    if (const int refused = RefuseOutside(args.outside))
+        return refused;
+    if (args.outside.delay) {
         changes.push_back("outside delay: " + std::to_string(world.AnimDelay) + " -> " +
-                          std::to_string(*args.outsideDelay));
-        world.AnimDelay = *args.outsideDelay;
+                          std::to_string(*args.outside.delay));
+        world.AnimDelay = *args.outside.delay;
     }
-    if (args.outsideLast) {
-        if (*args.outsideLast < 0 || *args.outsideLast > MaxOutsideLastFrame)
-            return Refuse("--outside-last " + std::to_string(*args.outsideLast) + " is outside 0.." +
-                          std::to_string(MaxOutsideLastFrame));
+    if (args.outside.last) {
         changes.push_back("outside last frame: " + std::to_string(world.AnimLastFrame) + " -> " +
-                          std::to_string(*args.outsideLast));
-        world.AnimLastFrame = *args.outsideLast;
+                          std::to_string(*args.outside.last));
+        world.AnimLastFrame = *args.outside.last;
     }
     if (args.extraFloat) {
         if (!std::isfinite(*args.extraFloat))
@@ -131,21 +122,17 @@ int RunSet(const SetArguments& args)
 
 CommandRun SetupSet(CLI::App& app)
 {
-    auto args = std::make_shared<SetArguments>();
-    CLI::App* command = app.add_subcommand(
-        "set",
+    const auto set = AddBoardCommand<SetArguments>(
+        app, "set",
         "Change fields of the existing board file BOARD in place: everything else in the\n"
-        "file stays as it was, and the file is replaced whole or not at all.");
-    command->add_option("BOARD", args->board, "board file")->required();
-    command->add_option("--sky", args->sky, "the sky image's name")->option_text("NAME");
-    command->add_option("--tile", args->tiles, "the image name of tile K (repeatable)")->option_text("K=NAME");
-    command->add_option("--outside-delay", args->outsideDelay,
-                        "ticks each frame of the ground outside the map lasts, less one")
-        ->option_text("D");
-    command->add_option("--outside-last", args->outsideLast,
-                        "last frame of the ground outside the map, 0..255 (0: still)")
-        ->option_text("L");
-    command->add_option("--float", args->extraFloat, "the float the file carries along")->option_text("F");
-    command->add_flag("--dry-run", args->dryRun, "show what would change and write nothing");
-    return [args] { return RunSet(*args); };
+        "file stays as it was, and the file is replaced whole or not at all (never through\n"
+        "a symbolic link).");
+    CLI::App* command = set.command;
+    SetArguments& args = *set.options;
+    command->add_option("--sky", args.sky, "the sky image's name")->option_text("NAME");
+    command->add_option("--tile", args.tiles, "the image name of tile K (repeatable)")->option_text("K=NAME");
+    AddOutsideOptions(command, args.outside);
+    command->add_option("--float", args.extraFloat, "the float the file carries along")->option_text("F");
+    command->add_flag("--dry-run", args.dryRun, "show what would change and write nothing");
+    return set.Runs(RunSet);
 }

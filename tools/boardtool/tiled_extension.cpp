@@ -106,9 +106,9 @@ int RunTiledExtension(const ExtensionOptions& options)
     std::filesystem::create_directories(folder, failure);
     if (failure)
         return Refuse("cannot make " + folder + ": " + failure.message());
-    const bool written = present ? ReplaceFileAtomically(path, extension, error)
-                                 : CreateFileAtomically(path, extension, error);
-    if (!written)
+    // Replaced only when seen and --force given; else created, and one that
+    // appeared meanwhile is refused rather than replaced.
+    if (!WriteWholeFile(path, extension, present ? WriteMode::Replace : WriteMode::CreateOnly, error))
         return Refuse(error);
     std::printf("%s: installed, runs %s; Tiled now opens and saves board files (*.brd)\n", path.c_str(),
                 self.c_str());
@@ -119,13 +119,12 @@ int RunTiledExtension(const ExtensionOptions& options)
 
 CommandRun SetupTiledExtension(CLI::App& app)
 {
-    auto options = std::make_shared<ExtensionOptions>();
-    CLI::App* command = app.add_subcommand(
-        "tiled-extension",
+    const auto made = AddCommand<ExtensionOptions>(
+        app, "tiled-extension",
         "Show whether Tiled's extensions folder ($XDG_CONFIG_HOME/tiled/extensions, else\n"
         "~/.config/tiled/extensions) holds the extension that lets Tiled open and save board\n"
         "files through this boardtool; --install puts it there.");
-    command->add_flag("--install", options->install, "copy the extension into the folder");
-    command->add_flag("--force", options->force, "with --install: replace a different groundview.js there");
-    return [options] { return RunTiledExtension(*options); };
+    made.command->add_flag("--install", made.options->install, "copy the extension into the folder");
+    made.command->add_flag("--force", made.options->force, "with --install: replace a different groundview.js there");
+    return made.Runs(RunTiledExtension);
 }

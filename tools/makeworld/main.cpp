@@ -30,13 +30,16 @@ static int Fail(const std::string& message)
     return 1;
 }
 
-static bool Save(BITMAP* image, const std::string& path)
+// Adds the picture `path` to the files written together; false, having said
+// why, when it cannot be encoded.
+static bool Add(BITMAP* image, const std::string& path, std::vector<FileToWrite>& files)
 {
-    Error error;
-    if (!WritePicture(path, image, PictureFormat::Bmp, error)) {
-        Fail(error.Message());
+    FileToWrite file{path, {}};
+    if (!image || !EncodePicture(image, PictureFormat::Bmp, file.Bytes)) {
+        Fail(path + ": not written: cannot encode the picture");
         return false;
     }
+    files.push_back(std::move(file));
     return true;
 }
 
@@ -49,18 +52,19 @@ static void SetName(char (&slot)[NameSlotSize], const std::string& name)
 static int WriteWorld(const std::string& dir)
 {
     World world;
+    std::vector<FileToWrite> files;
     std::vector<BitmapPtr> tiles;
     for (int kind = 0; kind < TileKindCount; kind++) {
         tiles.push_back(DrawTile(static_cast<TileKind>(kind)));
         const std::string path = dir + "/" + TileKinds[kind].file;
-        if (!Save(tiles.back().get(), path))
+        if (!Add(tiles.back().get(), path, files))
             return 1;
         SetName(world.TileNames[kind], std::string(NamePrefix) + TileKinds[kind].file);
     }
     world.TileCount = TileKindCount;
 
     BitmapPtr sky = DrawSky();
-    if (!Save(sky.get(), dir + "/" + SkyFile))
+    if (!Add(sky.get(), dir + "/" + SkyFile, files))
         return 1;
     SetName(world.SkyName, std::string(NamePrefix) + SkyFile);
 
@@ -70,20 +74,19 @@ static int WriteWorld(const std::string& dir)
     LayOutMap(world);
 
     BitmapPtr frame = DrawFrame(world, tiles, true);
-    if (!Save(frame.get(), dir + "/board.bmp"))
+    if (!Add(frame.get(), dir + "/board.bmp", files))
         return 1;
     // The frame the viewer shows around any other map.
     BitmapPtr general = DrawFrame(world, tiles, false);
-    if (!Save(general.get(), dir + "/frame.bmp"))
+    if (!Add(general.get(), dir + "/frame.bmp", files))
         return 1;
 
-    // The whole board file, written as the images are: whole or not at all.
-    const std::string map = dir + "/test.brd";
-    std::vector<uint8_t> bytes;
-    NewBoardFileBytes(world, bytes);
+    // The world is written as one: every file new, or every file as it was.
+    files.push_back({dir + "/test.brd", {}});
+    NewBoardFileBytes(world, files.back().Bytes);
     Error error;
-    if (!WriteFileAtomically(map, bytes, error))
-        return Fail(map + ": not written: " + error.Reason);
+    if (!WriteFileSet(files, WriteMode::Replace, error))
+        return Fail(error.File + ": not written: " + error.Reason);
     return 0;
 }
 

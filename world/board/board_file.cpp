@@ -299,7 +299,7 @@ bool SaveBoardFile(const char* name, const MapRecord& map, Error& error)
         return false;
     }
 
-    if (!ReplaceFileAtomically(path, bytes, error)) {
+    if (!WriteWholeFile(path, bytes, WriteMode::Replace, error)) {
         error.Reason = "not saved, the file is unchanged: " + error.Reason;
         return false;
     }
@@ -314,7 +314,7 @@ bool CreateBoardFile(const char* name, const MapRecord& map, Error& error)
     }
     std::vector<uint8_t> bytes;
     NewBoardFileBytes(map, bytes);
-    if (!CreateFileAtomically(HostPath(name), bytes, error)) {
+    if (!WriteWholeFile(HostPath(name), bytes, WriteMode::CreateOnly, error)) {
         error.Reason = "not created: " + error.Reason;
         return false;
     }

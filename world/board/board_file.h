@@ -71,7 +71,7 @@ bool CheckWritable(const MapRecord& map, Error& error);
 
 // Writes `map` into the body of the existing board file `name`, keeping its
 // header, the gap before the body and whatever lies after the new body. The
-// file is replaced whole (ReplaceFileAtomically) or left as it was.
+// file is replaced whole (WriteWholeFile, Replace) or left as it was.
 bool SaveBoardFile(const char* name, const MapRecord& map, Error& error);
 
 // Writes `map` as the new board file `name` (header byte 0, body at offset

@@ -244,7 +244,7 @@ bool WritePicture(const std::string& path, BITMAP* image, PictureFormat format, 
         error = Error{path, "not written: cannot encode the picture"};
         return false;
     }
-    if (!WriteFileAtomically(path, bytes, error)) {
+    if (!WriteWholeFile(path, bytes, WriteMode::Replace, error)) {
         error.Reason = "not written: " + error.Reason;
         return false;
     }

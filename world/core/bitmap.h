@@ -60,7 +60,7 @@ PictureFormat PictureFormatOf(const std::string& path);
 bool EncodePicture(BITMAP* image, PictureFormat format, std::vector<uint8_t>& bytes);
 // Writes the bitmap as the picture file `path` in `format`, whole or not at
 // all, never through a link nor over anything but a regular file
-// (WriteFileAtomically); on failure `error` names the file and the reason.
+// (WriteWholeFile, replacing); on failure `error` names the file and the reason.
 bool WritePicture(const std::string& path, BITMAP* image, PictureFormat format, Error& error);
 
 // The images that stand in for a tile or sky image that cannot be loaded: a

@@ -2,6 +2,7 @@
 // and writing files whole or not at all, through a temporary file in the same
 // directory that is flushed and then renamed (or linked) to its final name.
 #include "files/files.h"
+#include "files/write_faults.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 // ---------------------------------------------------------------------------
@@ -248,19 +250,24 @@ static void RemoveStaleTemporaries(const std::string& path)
     closedir(dir);
 }
 
-// Opens a fresh file named after `path` in the same directory, so that a
-// rename stays within one file system. Created with `mode` less the umask.
-static bool CreateTemp(const std::string& path, mode_t mode, TempFile& temp, std::string& error)
+// The next hidden name beside `path` for this process: in the same
+// directory, so that a rename or link stays within one file system.
+static std::string TempName(const std::string& path)
 {
     static unsigned counter;
+    return DirectoryOf(path) + "/" + TempPrefix(path) + std::to_string(getpid()) + "-" + std::to_string(counter++);
+}
+
+// Opens a fresh temporary file for `path`, created with `mode` less the umask.
+static bool CreateTemp(const std::string& path, mode_t mode, TempFile& temp, std::string& error)
+{
     RemoveStaleTemporaries(path);
     if (Injected("create")) {
         error = Reason("cannot create a temporary file beside it");
         return false;
     }
     for (int attempt = 0; attempt < 100; attempt++) {
-        const std::string name = DirectoryOf(path) + "/" + TempPrefix(path) + std::to_string(getpid()) + "-" +
-                                 std::to_string(counter++);
+        const std::string name = TempName(path);
         const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             temp.path = name;
@@ -325,122 +332,208 @@ static void SyncDirectory(const std::string& path)
     }
 }
 
-// Finishes a replacement: the mode of the file it replaces (or 0666 less the
-// umask for a new one), then the rename over `target`.
-static bool FinishReplacement(TempFile& temp, const std::string& target, mode_t mode, std::string& error)
-{
-    if (Injected("chmod") || fchmod(temp.fd, mode) != 0) {
-        error = Reason("cannot give the new file the old file's permissions");
-        return false;
-    }
-    if (!temp.Close()) {
-        error = Reason("cannot close the new file");
-        return false;
-    }
-    if (Injected("rename") || rename(temp.path.c_str(), target.c_str()) != 0) {
-        error = Reason("cannot rename the new file over the old one");
-        return false;
-    }
-    temp.path.clear();  // it is the file now
-    SyncDirectory(target);
-    return true;
-}
+const char AlreadyExistsReason[] = "already exists; it is not replaced";
 
-static bool ReplaceFileWhy(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
-{
-    // Through a symbolic link, the file it names is the one replaced; the
-    // link itself stays a link.
-    char resolved[PATH_MAX];
-    if (!realpath(path.c_str(), resolved)) {
-        error = Reason("cannot resolve its path");
-        return false;
-    }
-    const std::string target = resolved;
-    struct stat old;
-    if (stat(target.c_str(), &old) != 0) {
-        error = Reason("cannot read its permissions");
-        return false;
-    }
+namespace {
 
-    // Private while being written; the old file's mode comes at the end.
-    TempFile temp;
-    if (!CreateTemp(target, 0600, temp, error) || !WriteAndFlush(temp, bytes, error))
-        return false;
-    KeepOwner(temp.fd, old);
-    // The mode comes after the owner: a change of owner clears set-id bits.
-    return FinishReplacement(temp, target, old.st_mode & 07777, error);
-}
+// One file of a set on its way to its name.
+struct Staged {
+    const std::string* path = nullptr;
+    const std::vector<uint8_t>* bytes = nullptr;
+    TempFile temp;         // the new file under its temporary name
+    std::string kept;      // a second name of the old file, to put it back
+    bool replaces = false; // an old file had the name when staged
+    bool placed = false;
+};
 
-static bool WriteFileWhy(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
+}  // namespace
+
+// Refuses what the writer never writes to: a symbolic link (in any mode) and
+// anything but a regular file. Sets `exists` when a regular file is there.
+static bool TargetAccepted(const std::string& path, bool& exists, struct stat& old, std::string& error)
 {
-    struct stat old;
-    mode_t mode;
-    if (lstat(path.c_str(), &old) == 0) {
-        if (S_ISLNK(old.st_mode)) {
-            error = "is a symbolic link; nothing is written through it";
-            return false;
-        }
-        if (!S_ISREG(old.st_mode)) {
-            error = std::string("is ") + KindOf(old.st_mode) + ", only a regular file is replaced";
-            return false;
-        }
-        mode = old.st_mode & 07777;
-    } else if (errno == ENOENT) {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    } else {
+    exists = false;
+    if (lstat(path.c_str(), &old) != 0) {
+        if (errno == ENOENT)
+            return true;
         error = Reason("cannot look at it");
         return false;
     }
-    TempFile temp;
-    if (!CreateTemp(path, 0600, temp, error) || !WriteAndFlush(temp, bytes, error))
-        return false;
-    return FinishReplacement(temp, path, mode, error);
-}
-
-static bool CreateFileWhy(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
-{
-    TempFile temp;
-    if (!CreateTemp(path, 0666, temp, error) || !WriteAndFlush(temp, bytes, error))
-        return false;
-    if (!temp.Close()) {
-        error = Reason("cannot close the new file");
+    if (S_ISLNK(old.st_mode)) {
+        error = "is a symbolic link; nothing is written through it";
         return false;
     }
-    // link() never replaces an existing name, unlike rename().
-    if (Injected("link") || link(temp.path.c_str(), path.c_str()) != 0) {
-        error = errno == EEXIST ? std::string("already exists; it is not replaced")
-                                : Reason("cannot give the new file its name");
+    if (!S_ISREG(old.st_mode)) {
+        error = std::string("is ") + KindOf(old.st_mode) + ", only a regular file is replaced";
         return false;
     }
-    // The temporary name is removed by TempFile; the file keeps its new name.
-    SyncDirectory(path);
+    exists = true;
     return true;
 }
 
-// The writers' failures name the file they were asked to write.
-static bool Named(bool written, const std::string& path, const std::string& why, Error& error)
+static mode_t UsualMode()
 {
-    if (!written)
-        error = Error{path, why};
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// Writes the new file under a temporary name beside its target, complete and
+// on disk, with its final mode; in a set, also keeps a second name of the
+// file it will replace.
+static bool Stage(Staged& staged, WriteMode mode, bool inSet, std::string& error)
+{
+    const std::string& path = *staged.path;
+    struct stat old;
+    if (!TargetAccepted(path, staged.replaces, old, error))
+        return false;
+    if (mode == WriteMode::CreateOnly && staged.replaces) {
+        error = AlreadyExistsReason;
+        return false;
+    }
+    const bool creating = mode == WriteMode::CreateOnly;
+    // Private while being written when it takes another mode at the end.
+    if (!CreateTemp(path, creating ? 0666 : 0600, staged.temp, error) ||
+        !WriteAndFlush(staged.temp, *staged.bytes, error))
+        return false;
+    if (!creating) {
+        if (staged.replaces)
+            KeepOwner(staged.temp.fd, old);
+        // The mode comes after the owner: a change of owner clears set-id bits.
+        if (Injected("chmod") || fchmod(staged.temp.fd, staged.replaces ? old.st_mode & 07777 : UsualMode()) != 0) {
+            error = Reason("cannot give the new file the old file's permissions");
+            return false;
+        }
+    }
+    if (!staged.temp.Close()) {
+        error = Reason("cannot close the new file");
+        return false;
+    }
+    if (inSet && staged.replaces) {
+        // A hard link, not a copy: the old file itself, owner, mode and all.
+        if (Injected("keep")) {
+            error = Reason("cannot keep the old file to put it back on failure");
+            return false;
+        }
+        for (int attempt = 0; attempt < 100 && staged.kept.empty(); attempt++) {
+            const std::string name = TempName(path);
+            if (link(path.c_str(), name.c_str()) == 0)
+                staged.kept = name;
+            else if (errno != EEXIST)
+                break;
+        }
+        if (staged.kept.empty()) {
+            error = Reason("cannot keep the old file to put it back on failure");
+            return false;
+        }
+    }
+    return true;
+}
+
+// Gives the staged file its name: rename(2) replaces, link(2) never does.
+static bool Place(Staged& staged, WriteMode mode, std::string& error)
+{
+    const std::string& path = *staged.path;
+    if (mode == WriteMode::CreateOnly) {
+        if (Injected("link") || link(staged.temp.path.c_str(), path.c_str()) != 0) {
+            const int why = errno;
+            struct stat there;
+            if (why == EEXIST && lstat(path.c_str(), &there) == 0 && S_ISLNK(there.st_mode))
+                error = "is a symbolic link; nothing is written through it";
+            else if (why == EEXIST)
+                error = AlreadyExistsReason;
+            else
+                error = Reason("cannot give the new file its name");
+            return false;
+        }
+        // The temporary name goes with TempFile; the file keeps its new name.
+        staged.placed = true;
+        return true;
+    }
+    // What took the name since it was staged is refused too; rename(2) would
+    // replace a link rather than write through it, and never a directory.
+    bool exists;
+    struct stat old;
+    if (!TargetAccepted(path, exists, old, error))
+        return false;
+    if (Injected("rename") || rename(staged.temp.path.c_str(), path.c_str()) != 0) {
+        error = Reason("cannot rename the new file over the old one");
+        return false;
+    }
+    staged.temp.path.clear();  // it is the file now
+    staged.placed = true;
+    return true;
+}
+
+// Puts back what the files placed so far replaced, last first; says what
+// could not be put back.
+static void Undo(std::vector<std::unique_ptr<Staged>>& set, std::string& error)
+{
+    for (auto it = set.rbegin(); it != set.rend(); ++it) {
+        Staged& staged = **it;
+        if (!staged.placed)
+            continue;
+        const std::string& path = *staged.path;
+        const bool undone = staged.kept.empty() ? unlink(path.c_str()) == 0
+                                                : rename(staged.kept.c_str(), path.c_str()) == 0;
+        if (undone)
+            staged.kept.clear();
+        else
+            error += "; and " + path + " could not be put back: " + std::strerror(errno);
+    }
+}
+
+// Stages every file, then places each in turn; on any failure removes the
+// temporaries and undoes what was placed. `failed` names the file at fault.
+static bool WriteSetWhy(std::vector<std::unique_ptr<Staged>>& set, WriteMode mode, std::string& failed,
+                        std::string& error)
+{
+    bool written = true;
+    for (size_t i = 0; written && i < set.size(); i++)
+        if (!Stage(*set[i], mode, set.size() > 1, error)) {
+            failed = *set[i]->path;
+            written = false;
+        }
+    for (size_t i = 0; written && i < set.size(); i++)
+        if (!Place(*set[i], mode, error)) {
+            failed = *set[i]->path;
+            Undo(set, error);
+            written = false;
+        }
+    for (const auto& staged : set) {
+        if (written)
+            SyncDirectory(*staged->path);
+        if (!staged->kept.empty())
+            unlink(staged->kept.c_str());
+    }
     return written;
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, Error& error)
+static bool WriteStaged(std::vector<std::unique_ptr<Staged>>& set, WriteMode mode, Error& error)
 {
-    std::string why;
-    return Named(ReplaceFileWhy(path, bytes, why), path, why, error);
+    std::string failed, why;
+    if (WriteSetWhy(set, mode, failed, why))
+        return true;
+    error = Error{failed, why};
+    return false;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, Error& error)
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, WriteMode mode, Error& error)
 {
-    std::string why;
-    return Named(WriteFileWhy(path, bytes, why), path, why, error);
+    std::vector<std::unique_ptr<Staged>> set;
+    set.push_back(std::make_unique<Staged>());
+    set.back()->path = &path;
+    set.back()->bytes = &bytes;
+    return WriteStaged(set, mode, error);
 }
 
-bool CreateFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, Error& error)
+bool WriteFileSet(const std::vector<FileToWrite>& files, WriteMode mode, Error& error)
 {
-    std::string why;
-    return Named(CreateFileWhy(path, bytes, why), path, why, error);
+    std::vector<std::unique_ptr<Staged>> set;
+    for (const FileToWrite& file : files) {
+        set.push_back(std::make_unique<Staged>());
+        set.back()->path = &file.Path;
+        set.back()->bytes = &file.Bytes;
+    }
+    return WriteStaged(set, mode, error);
 }

@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,32 +62,50 @@ bool SameFile(const std::string& a, const std::string& b);
 // Bytes go to the disk in writes of at most this many bytes.
 constexpr size_t WriteChunkSize = 16384;
 
-// Every writer below first removes the hidden temporary files (".NAME.tmpPID-N")
-// that a writer of this program killed half-way left beside the target, once
-// the process that made them is gone. On failure the temporary file is
-// removed, the target is left as it was, and `error` names the target and
-// says which step failed with the system's reason.
+// Writing. Every file this program writes goes through WriteWholeFile or
+// WriteFileSet, in one of two modes:
+enum class WriteMode {
+    // A new file only. link(2) gives the finished file its name, which fails
+    // when the name is taken, so no file that appeared meanwhile is replaced.
+    // The file gets the usual permissions (0666 less the umask).
+    CreateOnly,
+    // A new file, or a new version of an existing regular file that keeps the
+    // old one's permission bits (and its owner and group where this process
+    // may set them). rename(2) puts it in place, so a reader sees the old
+    // file or the new one, never part of either.
+    Replace,
+};
 
-// Replaces the existing file `path` by `bytes`, keeping its permission bits
-// (and its owner and group where this process may set them). When `path` is
-// a symbolic link, the file it points to is replaced and the link stays.
-bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, Error& error);
+// The one rule for links, in both modes: nothing is written through a
+// symbolic link; a name that is one is refused ("is a symbolic link; nothing
+// is written through it"). A link may point anywhere (a file of another user,
+// the very map a command reads), so following it could overwrite what the
+// user never named; and the rename that makes a write atomic would replace
+// the link itself rather than its target, silently turning a link into a
+// file. Neither is what the user meant, so the user names the real file.
+// Likewise a directory, device, FIFO or socket is never replaced.
+//
+// Before writing, the hidden temporary files (".NAME.tmpPID-N") that a writer
+// of this program killed half-way left beside the target are removed, once
+// the process that made them is gone. On failure nothing is left behind: the
+// target is as it was, and `error` names the file and says which step failed
+// with the system's reason.
 
-// Writes `bytes` as the file `path`: a new file with the usual permissions
-// (0666 less the umask), or a replacement for an existing regular file that
-// keeps its permission bits. Never writes through a symbolic link, never
-// replaces a directory, device, FIFO or socket.
-bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, Error& error);
+// The reason given when CreateOnly finds the name taken.
+extern const char AlreadyExistsReason[];
 
-// Creates the file `path` holding `bytes`, with the usual permissions (0666
-// less the umask). Never replaces anything: the finished temporary file is
-// hard-linked to `path`, which fails when the name exists.
-bool CreateFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, Error& error);
+// Writes `bytes` as the file `path`, whole or not at all.
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, WriteMode mode, Error& error);
 
-// Fault injection for tests. The hook is called with the step's name before
-// each step: "create" (the temporary file), "write" (once per chunk),
-// "fsync", "chmod" (replacing only), "close", then "rename" (replacing) or
-// "link" (creating). When it returns true the step fails with EIO as if the
-// system had refused it. An empty hook, the default, injects nothing.
-using WriteFaultHook = std::function<bool(const char* step)>;
-void SetWriteFaultHook(WriteFaultHook hook);
+struct FileToWrite {
+    std::string Path;
+    std::vector<uint8_t> Bytes;
+};
+
+// Writes several files as one: all of them or none. Each is first written in
+// full beside its target; only then are they put in place, in order. When any
+// step fails, the temporaries are removed and the files already in place are
+// taken back (a replaced file is restored from a hard link to the old one,
+// made before anything was placed), so every target is as it was. A process
+// killed while placing may leave some files new and some old, each whole.
+bool WriteFileSet(const std::vector<FileToWrite>& files, WriteMode mode, Error& error);
