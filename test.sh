@@ -25,13 +25,26 @@ mkdir -p build
 
 start=$SECONDS
 timings=()
+declare -A bg=()
 load() { cut -d' ' -f1-3 /proc/loadavg; }
-# Runs "$@" as stage $1, noting its time and the load when it ended.
+# Runs "$@" as stage $1, noting its time and the load when it ended. The
+# command runs as a job of its own that the script waits for, so that INT
+# and TERM are handled at once (bash runs a trap only between commands, but
+# a wait ends on a signal) and stop it with the rest.
 stage() {
   local name=$1 begun=$SECONDS status=0
   shift
   echo "== $name"
-  "$@" || status=$?
+  if [ "$1" = finish ]; then
+    "$@" || status=$?
+  else
+    set -m
+    "$@" &
+    bg[front]=$!
+    set +m
+    wait "${bg[front]}" || status=$?
+    unset "bg[front]"
+  fi
   timings+=("$(printf '%-28s %5d s  (at %5d s; load %s)%s' "$name" $((SECONDS - begun)) $((SECONDS - start)) \
     "$(load)" "$([ $status -eq 0 ] || echo "  FAILED, status $status")")")
   echo "== $name: $((SECONDS - begun)) s, status $status, load $(load)"
@@ -45,7 +58,6 @@ summary() {
 
 # Background jobs, each in a process group of its own (job control on while
 # it starts) so that it can be reprioritised and stopped whole: name -> id.
-declare -A bg=()
 background() {
   local name=$1 log=$2
   shift 2
