@@ -7,9 +7,8 @@
 #
 # The work is spread over the cores: while one build or test run goes on in
 # front, the builds it does not need yet and the fresh-machine check go on
-# behind it at the lowest priority, taking what CPU it leaves (a test run is
-# never slowed by more than a few per cent); whatever the front waits for is
-# raised to normal priority. Each stage's time is printed as it ends, and
+# behind it at the lowest priority (nice 19), taking what CPU it leaves;
+# whatever the front waits for is raised to normal priority. Each stage's time is printed as it ends, and
 # all of them at the end. Any failure stops everything (each background job
 # with its process group) and exits non-zero. Nothing can hang: every test
 # has a timeout, each ctest run and the fuzz run have one in all, and the
@@ -43,6 +42,8 @@ stage() {
     bg[front]=$!
     set +m
     wait "${bg[front]}" || status=$?
+    # Whatever a failed stage left running goes with it.
+    [ $status -eq 0 ] || kill -TERM -- "-${bg[front]}" 2>/dev/null || true
     unset "bg[front]"
   fi
   timings+=("$(printf '%-28s %5d s  (at %5d s; load %s)%s' "$name" $((SECONDS - begun)) $((SECONDS - start)) \
@@ -112,11 +113,10 @@ build() {
   cmake -S . -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j"$jobs" ${target:+--target "$target"}
 }
 # Each test has its own timeout (tests/CMakeLists.txt), and the whole run one
-# too. A build tree that has run its tests before starts the slowest first
-# (ctest keeps their times in Testing/Temporary/CTestCostData.txt).
-run_ctest() {
-  timeout -k 30 1500 ctest --test-dir "$1" --output-on-failure -j"$jobs" --timeout 600
-}
+# too (timeout, run straight from a stage, leads the stage's process group).
+# A build tree that has run its tests before starts the slowest first (ctest
+# keeps their times in Testing/Temporary/CTestCostData.txt).
+ctest=(timeout -k 30 1500 ctest --output-on-failure -j"$jobs" --timeout 600 --test-dir)
 
 # The fresh-machine check needs no build of ours: it starts first (log:
 # build/fresh_machine.log). So does the fuzz build (build/fuzz-build.log).
@@ -128,7 +128,7 @@ stage "release build" build build "${release[@]}"
 # The sanitizer build goes on behind the release tests (build/sanitize-build.log).
 background sanitize-build build/sanitize-build.log \
   bash -c "$(declare -f build); jobs=$jobs; build build-sanitize ${sanitize[*]}"
-stage "release tests" run_ctest build
+stage "release tests" "${ctest[@]}" build
 
 stage "sanitizer build (rest)" finish sanitize-build || { tail -n 50 build/sanitize-build.log; exit 1; }
 # The slowest tests first, as far as the release run knows them.
@@ -139,7 +139,7 @@ fi
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export LSAN_OPTIONS=suppressions=$PWD/tests/sanitize/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-stage "sanitizer tests" run_ctest build-sanitize
+stage "sanitizer tests" "${ctest[@]}" build-sanitize
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 
 # The fuzz targets, built with clang's libFuzzer and the sanitizers, all run

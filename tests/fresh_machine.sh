@@ -121,6 +121,10 @@ end_processes_in() {
   done
 }
 
+# timeout runs in the foreground mode throughout: the check stays one
+# process group, which ./test.sh reprioritises and stops whole; what a
+# timeout leaves behind in the root is ended by the clean-up below.
+#
 # Runs a long command in the background and waits for it: bash runs a trap
 # only between two commands, and a wait ends at once on a signal, so that
 # INT or TERM are handled (and the root cleaned up) straight away.
@@ -208,7 +212,7 @@ if [ -s "$tarball" ] && [ -z "$(find "$tarball" -mtime +30)" ]; then
 else
   say "making the bare root: debootstrap --variant=minbase $suite"
   start=$SECONDS
-  long timeout -k 10 "$(remaining)" debootstrap --variant=minbase --components="$components" \
+  long timeout --foreground -k 10 "$(remaining)" debootstrap --variant=minbase --components="$components" \
     --cache-dir="$CACHE/debootstrap-debs" "$suite" "$ROOT" "$mirror" >"$WORK/debootstrap.log" 2>&1 || {
     tail -n 30 "$WORK/debootstrap.log"
     fail "debootstrap failed (log above)"
@@ -293,7 +297,7 @@ mount --bind /dev "$ROOT/dev"
 [ ! -d /dev/pts ] || mount --bind /dev/pts "$ROOT/dev/pts"
 
 in_root() {
-  timeout -k 10 "$(remaining)" chroot "$ROOT" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+  timeout --foreground -k 10 "$(remaining)" chroot "$ROOT" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     bash -c "cd /groundview && $1" </dev/null
 }
