@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for the same number of seconds, as many at a time as
-# there are cores, each starting from its seeds in fuzz/corpus/<target>/ (left
-# untouched; what a run adds goes into BUILD/fuzz-work/). Prints executions and
-# findings per target; the status is non-zero when any target found anything.
+# there are cores (FUZZ_JOBS=N: N at a time; FUZZ_JOBS=all: all at once,
+# sharing the cores, so that SECONDS bounds the whole run), each starting
+# from its seeds in fuzz/corpus/<target>/ (left untouched; what a run adds
+# goes into BUILD/fuzz-work/). Prints executions and findings per target;
+# the status is non-zero when any target found anything.
 #   fuzz/run.sh BUILD_DIR SECONDS [TARGET...]
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -11,7 +13,12 @@ shift 2
 src=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(board tilelist render tiled image)
-parallel=$(nproc)
+case ${FUZZ_JOBS:-} in
+  "") parallel=$(nproc) ;;
+  all) parallel=${#targets[@]} ;;
+  *[!0-9]* | 0) echo "FUZZ_JOBS: a number of targets at a time, or all" >&2; exit 2 ;;
+  *) parallel=$FUZZ_JOBS ;;
+esac
 work=$build/fuzz-work
 mkdir -p "$work"
 

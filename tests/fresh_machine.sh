@@ -12,9 +12,12 @@
 # no Debian-style apt source, no mount or chroot allowed, no network to the
 # mirror.
 #
-# The bare root is kept as a tarball, and every .deb that apt downloads in it
-# is kept too, in $GROUNDVIEW_FRESH_CACHE (default /var/cache/groundview/
+# The bare root is kept as a tarball and, unpacked, as a tree that each run
+# only reads (an overlay mount puts the run's changes in a scratch layer, in
+# memory where there is room), and every .deb that apt downloads in it is
+# kept too, in $GROUNDVIEW_FRESH_CACHE (default /var/cache/groundview/
 # fresh-machine/), so that a repeat costs the install and the build only.
+# Where no overlay can be mounted, each run unpacks the tarball instead.
 # The root is made again after 30 days. With GROUNDVIEW_FRESH_FULL=1 it goes
 # on with ./test.sh's install step and builds everything that ./test.sh's
 # first build builds, without running the tests (they need Xvfb).
@@ -102,10 +105,12 @@ unmount_all() {
 
 # Ends what is still running inside the root, each process by its id, and
 # waits up to 10 s for them to be gone.
+# (test -ef compares the root each process sees with the directory, without
+# a command started for each of the machine's processes.)
 processes_in() {
   local p
   for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/root" 2>/dev/null)" != "$1" ] || echo "${p#/proc/}"
+    if [ "$p/root" -ef "$1" ]; then echo "${p#/proc/}"; fi
   done
 }
 end_processes_in() {
@@ -118,6 +123,10 @@ end_processes_in() {
   done
 }
 
+# timeout runs in the foreground mode throughout: the check stays one
+# process group, which ./test.sh reprioritises and stops whole; what a
+# timeout leaves behind in the root is ended by the clean-up below.
+#
 # Runs a long command in the background and waits for it: bash runs a trap
 # only between two commands, and a wait ends at once on a signal, so that
 # INT or TERM are handled (and the root cleaned up) straight away.
@@ -160,8 +169,9 @@ cleanup() {
   [ -z "$CHILD" ] || kill "$CHILD" 2>/dev/null || true
   if [ -n "$ROOT" ]; then
     end_processes_in "$ROOT"
-    unmount_all "$ROOT"
+    # Before the root's overlay goes: the downloads lie in it.
     keep_debs
+    unmount_all "$ROOT"
   fi
   [ -z "$WORK" ] || remove_work "$WORK"
   exit $status
@@ -182,6 +192,13 @@ for old in "$WORK_BASE"/groundview-fresh.*; do
 done
 
 WORK=$(mktemp -d "$WORK_BASE/groundview-fresh.$$.XXXXXX")
+# The run's files in memory where there is plenty (the root grows to about
+# 2 GB): dpkg and the compiler then wait for no disk.
+available_kb=$(awk '/^MemAvailable:/ { print $2 }' /proc/meminfo)
+if [ "${GROUNDVIEW_FRESH_TMPFS:-1}" = 1 ] && [ "${available_kb:-0}" -gt $((8 * 1024 * 1024)) ] &&
+  mount -t tmpfs -o size=6g,mode=700 groundview-fresh "$WORK" 2>/dev/null; then
+  say "work directory $WORK in memory (tmpfs)"
+fi
 ROOT=$WORK/root
 mkdir "$ROOT"
 
@@ -191,24 +208,65 @@ key=$suite-$arch-$(printf '%s %s' "$mirror" "$components" | md5sum | cut -c1-8)
 tarball=$CACHE/minbase-$key.tar
 exec 9>"$CACHE/lock"
 flock -w "$(remaining)" 9 || fail "waited too long for $CACHE/lock"
+tree=$CACHE/minbase-$key.root
 if [ -s "$tarball" ] && [ -z "$(find "$tarball" -mtime +30)" ]; then
-  flock -u 9
   say "bare root from $tarball"
-  tar -C "$ROOT" -xf "$tarball"
 else
   say "making the bare root: debootstrap --variant=minbase $suite"
   start=$SECONDS
-  long timeout -k 10 "$(remaining)" debootstrap --variant=minbase --components="$components" \
+  long timeout --foreground -k 10 "$(remaining)" debootstrap --variant=minbase --components="$components" \
     --cache-dir="$CACHE/debootstrap-debs" "$suite" "$ROOT" "$mirror" >"$WORK/debootstrap.log" 2>&1 || {
     tail -n 30 "$WORK/debootstrap.log"
     fail "debootstrap failed (log above)"
   }
   rm -f "$ROOT"/var/cache/apt/archives/*.deb
   tar -C "$ROOT" -cf "$tarball.$$" . && mv "$tarball.$$" "$tarball"
-  flock -u 9
   say "debootstrap took $((SECONDS - start)) s; kept as $tarball"
+  # The root just made serves this run; the next one unpacks the new
+  # tarball into the tree.
 fi
+
+# The unpacked tree, made from the tarball once (marked complete by a copy
+# of the tarball's time) and then only read: each run mounts an overlay on it
+# whose upper layer lies in the run's work directory. A tree that a running
+# check still has mounted is never removed.
+tree_mounted() { grep -qF "lowerdir=$1," /proc/self/mountinfo; }
+overlay=0
+if [ -z "$(ls -A "$ROOT")" ] && [ "${GROUNDVIEW_FRESH_OVERLAY:-1}" = 1 ]; then
+  if [ "$(stat -c %Y "$tree/.groundview-complete" 2>/dev/null)" != "$(stat -c %Y "$tarball")" ]; then
+    if [ -d "$tree" ]; then
+      if tree_mounted "$tree"; then
+        mv "$tree" "$tree.old.$$"
+      else
+        rm -rf --one-file-system "$tree"
+      fi
+    fi
+    rm -rf --one-file-system "$tree.new"
+    mkdir "$tree.new"
+    if tar -C "$tree.new" -xf "$tarball" && touch -r "$tarball" "$tree.new/.groundview-complete"; then
+      mv "$tree.new" "$tree"
+      say "unpacked $tarball into $tree"
+    else
+      rm -rf --one-file-system "$tree.new"
+    fi
+  fi
+  for old in "$tree".old.*; do
+    [ -d "$old" ] && ! tree_mounted "$old" && rm -rf --one-file-system "$old" || true
+  done
+  mkdir "$WORK/upper" "$WORK/overlay-work"
+  if [ -e "$tree/.groundview-complete" ] &&
+    mount -t overlay groundview-fresh -o "lowerdir=$tree,upperdir=$WORK/upper,workdir=$WORK/overlay-work" "$ROOT" 2>/dev/null; then
+    overlay=1
+    rm -f "$ROOT/.groundview-complete"
+    say "bare root: an overlay on $tree"
+  fi
+fi
+flock -u 9
 exec 9>&-
+if [ $overlay = 0 ] && [ -z "$(ls -A "$ROOT")" ]; then
+  tar -C "$ROOT" -xf "$tarball"
+  say "bare root unpacked from $tarball"
+fi
 
 # Earlier downloads, linked in where they can be. Name resolution as on this
 # machine. No services started, and dpkg without fsync (a throw-away root):
@@ -241,7 +299,7 @@ mount --bind /dev "$ROOT/dev"
 [ ! -d /dev/pts ] || mount --bind /dev/pts "$ROOT/dev/pts"
 
 in_root() {
-  timeout -k 10 "$(remaining)" chroot "$ROOT" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+  timeout --foreground -k 10 "$(remaining)" chroot "$ROOT" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     bash -c "cd /groundview && $1" </dev/null
 }
