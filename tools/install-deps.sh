@@ -21,13 +21,14 @@ build_packages=(
   libssl-dev
 )
 
-# Testing: the unit tests and benchmarks, Allegro's own PNG reader and
-# writer that the image tests hold ours to (libloadpng4-dev's link flags name
-# -lpng, but the package does not depend on libpng-dev), the viewer under
-# Xvfb, valgrind, clang with libFuzzer for the fuzz targets, Tiled for the
-# tests against it, and debootstrap and git for the fresh-machine check
-# (tests/fresh_machine.sh).
+# Testing: ccache, which keeps compilations between runs; the unit tests and
+# benchmarks; Allegro's own PNG reader and writer, which the image tests hold
+# ours to (libloadpng4-dev's link flags name -lpng, but the package does not
+# depend on libpng-dev); the viewer under Xvfb, valgrind, clang with
+# libFuzzer for the fuzz targets, Tiled for the tests against it, and
+# debootstrap and git for the fresh-machine check (tests/fresh_machine.sh).
 test_packages=(
+  ccache
   libgtest-dev
   libloadpng4-dev
   libpng-dev
