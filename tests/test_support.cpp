@@ -67,6 +67,14 @@ int PixelAt(BITMAP* image, int x, int y)
     return reinterpret_cast<uint16_t*>(image->line[y])[x];
 }
 
+void NameImages(World& world, const std::vector<std::string>& tiles, const std::string& sky)
+{
+    world.TileCount = static_cast<int32_t>(tiles.size());
+    for (size_t i = 0; i < tiles.size(); i++)
+        std::snprintf(world.TileNames[i], NameSlotSize, "%s", tiles[i].c_str());
+    std::snprintf(world.SkyName, NameSlotSize, "%s", sky.c_str());
+}
+
 static std::string Slurp(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -90,4 +98,9 @@ CommandResult RunCommand(const std::string& command)
 std::string ProgramPath(const std::string& name)
 {
     return std::string(GROUNDVIEW_BIN_DIR) + "/" + name;
+}
+
+std::string Boardtool(const std::string& arguments)
+{
+    return ProgramPath("boardtool") + " " + arguments;
 }

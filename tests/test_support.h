@@ -45,6 +45,9 @@ void SaveImage(const std::string& path, BITMAP* image);
 // 16-bit pixel value at (x, y).
 int PixelAt(BITMAP* image, int x, int y);
 
+// Gives `world` these tiles, TileCount their number, and this sky.
+void NameImages(World& world, const std::vector<std::string>& tiles, const std::string& sky);
+
 // Output and exit status of a shell command.
 struct CommandResult {
     int status;
@@ -55,3 +58,5 @@ struct CommandResult {
 CommandResult RunCommand(const std::string& command);
 // Full path of one of the project's built programs ("boardtool", "groundview").
 std::string ProgramPath(const std::string& name);
+// The command line that runs the built boardtool with `arguments`.
+std::string Boardtool(const std::string& arguments);
