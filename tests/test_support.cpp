@@ -1,11 +1,16 @@
 // Shared helpers of the unit tests.
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -47,6 +52,25 @@ void WriteBytes(const std::string& path, const Bytes& bytes)
 bool FileExists(const std::string& path)
 {
     return access(path.c_str(), F_OK) == 0;
+}
+
+std::set<std::string> FilesHere(const std::string& folder)
+{
+    std::set<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.insert(entry->d_name);
+        closedir(dir);
+    }
+    return names;
+}
+
+mode_t ModeOf(const std::string& path)
+{
+    struct stat info;
+    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
 }
 
 BitmapPtr MakeSolidBitmap(int width, int height, int color)

@@ -2,8 +2,11 @@
 // images made on the fly, and running the project's programs.
 #pragma once
 
+#include <sys/types.h>  // Required for: mode_t
+
 #include <cstdint>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,10 @@ private:
 Bytes ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);
+// The names in `folder`, hidden ones included, without "." and "..".
+std::set<std::string> FilesHere(const std::string& folder = ".");
+// The permission bits of `path` (a failed check when it does not exist).
+mode_t ModeOf(const std::string& path);
 
 // A 16-bit memory bitmap whose every pixel is `color`.
 BitmapPtr MakeSolidBitmap(int width, int height, int color);
