@@ -40,18 +40,14 @@ MapCell ExpectedCell(int r)
     return cell;
 }
 
-// Record r written field by field as the format lays it out.
+// Record r written field by field as the format lays it out; Frame is never
+// stored.
 void AppendRecord(Bytes& out, const MapCell& c)
 {
     Put32(out, static_cast<uint32_t>(c.ExtraA));
     Put32(out, static_cast<uint32_t>(c.ExtraB));
-    out.push_back(c.ExtraC);
-    out.push_back(static_cast<uint8_t>(c.Delay));
-    out.push_back(c.ExtraD);
-    out.push_back(static_cast<uint8_t>(c.Tick));
-    out.push_back(c.Flags);
-    out.push_back(c.LastFrame);
-    out.push_back(c.Tile);
+    out.insert(out.end(), {c.ExtraC, static_cast<uint8_t>(c.Delay), c.ExtraD, static_cast<uint8_t>(c.Tick), c.Flags,
+                           c.LastFrame, c.Tile});
 }
 
 // A name slot: the name, its NUL, then `filler` to the end of the slot.
@@ -96,6 +92,15 @@ struct Board {
         return out;
     }
 };
+
+// The default board with other tiles and another sky.
+Board BoardNaming(const std::vector<std::string>& tiles, const std::string& sky)
+{
+    Board board;
+    board.tiles = tiles;
+    board.sky = sky;
+    return board;
+}
 
 bool SameCell(const MapCell& a, const MapCell& b)
 {
@@ -302,9 +307,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(BoardFile, MissingImageKeepsItsNameAndIsWrittenBack)
 {
     ScratchDir dir;
-    Board board;
-    board.tiles = {"nowhere\\tile.bmp"};
-    board.sky = "nosky.bmp";
+    const Board board = BoardNaming({"nowhere\\tile.bmp"}, "nosky.bmp");
     WriteBytes("m.brd", board.Build());
     World world;
     ASSERT_EQ(world.LoadMap("m.brd"), 0) << world.LastError().Message();
@@ -382,9 +385,7 @@ TEST(BoardFile, ASecondLoadKeepsTheRunningAnimationAndReplacesTheImages)
     ScratchDir dir;
     WriteImages();
     WriteBytes("one.brd", Board().Build());
-    Board other;
-    other.tiles = {"water.bmp"};
-    other.sky = "elsewhere.bmp";
+    const Board other = BoardNaming({"water.bmp"}, "elsewhere.bmp");
     WriteBytes("two.brd", other.Build());
 
     World world;
