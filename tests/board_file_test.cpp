@@ -2,7 +2,6 @@
 // refused input or failed write leaving the World and the file as they were.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -41,18 +40,14 @@ MapCell ExpectedCell(int r)
     return cell;
 }
 
-// Record r written field by field as the format lays it out.
+// Record r written field by field as the format lays it out; Frame is never
+// stored.
 void AppendRecord(Bytes& out, const MapCell& c)
 {
     Put32(out, static_cast<uint32_t>(c.ExtraA));
     Put32(out, static_cast<uint32_t>(c.ExtraB));
-    out.push_back(c.ExtraC);
-    out.push_back(static_cast<uint8_t>(c.Delay));
-    out.push_back(c.ExtraD);
-    out.push_back(static_cast<uint8_t>(c.Tick));
-    out.push_back(c.Flags);
-    out.push_back(c.LastFrame);
-    out.push_back(c.Tile);
+    out.insert(out.end(), {c.ExtraC, static_cast<uint8_t>(c.Delay), c.ExtraD, static_cast<uint8_t>(c.Tick), c.Flags,
+                           c.LastFrame, c.Tile});
 }
 
 // A name slot: the name, its NUL, then `filler` to the end of the slot.
@@ -98,6 +93,15 @@ struct Board {
     }
 };
 
+// The default board with other tiles and another sky.
+Board BoardNaming(const std::vector<std::string>& tiles, const std::string& sky)
+{
+    Board board;
+    board.tiles = tiles;
+    board.sky = sky;
+    return board;
+}
+
 bool SameCell(const MapCell& a, const MapCell& b)
 {
     return std::memcmp(&a, &b, sizeof a) == 0;
@@ -109,24 +113,6 @@ void WriteImages()
     SaveImage("grass.bmp", MakeSolidBitmap(64, 32, 0x07E0).get());
     SaveImage("water.bmp", MakeSolidBitmap(32, 32, 0x001F).get());
     SaveImage("sky.bmp", MakeSolidBitmap(2880, 101, 0x7BEF).get());
-}
-
-std::set<std::string> FilesIn(const std::string& dir)
-{
-    std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* entry = readdir(d))
-            names.insert(entry->d_name);
-        closedir(d);
-    }
-    return names;
-}
-
-mode_t ModeOf(const std::string& path)
-{
-    struct stat info;
-    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
 }
 
 bool Contains(const std::string& text, const std::string& part)
@@ -321,9 +307,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(BoardFile, MissingImageKeepsItsNameAndIsWrittenBack)
 {
     ScratchDir dir;
-    Board board;
-    board.tiles = {"nowhere\\tile.bmp"};
-    board.sky = "nosky.bmp";
+    const Board board = BoardNaming({"nowhere\\tile.bmp"}, "nosky.bmp");
     WriteBytes("m.brd", board.Build());
     World world;
     ASSERT_EQ(world.LoadMap("m.brd"), 0) << world.LastError().Message();
@@ -401,9 +385,7 @@ TEST(BoardFile, ASecondLoadKeepsTheRunningAnimationAndReplacesTheImages)
     ScratchDir dir;
     WriteImages();
     WriteBytes("one.brd", Board().Build());
-    Board other;
-    other.tiles = {"water.bmp"};
-    other.sky = "elsewhere.bmp";
+    const Board other = BoardNaming({"water.bmp"}, "elsewhere.bmp");
     WriteBytes("two.brd", other.Build());
 
     World world;
@@ -626,7 +608,7 @@ TEST(BoardFile, ARefusedSaveLeavesTheFileAsItWas)
     EXPECT_NE(world.SaveMap("ok.brd"), 0);
     EXPECT_EQ(world.LastError().Message(), "ok.brd: not saved: the map's tile name slot 0 has no terminating NUL");
     EXPECT_TRUE(ReadBytes("ok.brd") == Board().Build());
-    EXPECT_EQ(FilesIn("."), (std::set<std::string>{".", "..", "short.brd", "ok.brd"}));
+    EXPECT_EQ(FilesHere(), (std::set<std::string>{"short.brd", "ok.brd"}));
 }
 
 TEST(BoardFile, SaveRefusesAFileItMayNotWrite)
@@ -643,7 +625,7 @@ TEST(BoardFile, SaveRefusesAFileItMayNotWrite)
                world.LastError().Message() == "ro.brd: cannot open for writing: Permission denied";
     }));
     EXPECT_TRUE(ReadBytes("ro.brd") == before);
-    EXPECT_EQ(FilesIn("."), (std::set<std::string>{".", "..", "ro.brd"}));
+    EXPECT_EQ(FilesHere(), std::set<std::string>{"ro.brd"});
 }
 
 // Runs `attempt` once with no fault to count the steps, then once with each
@@ -677,7 +659,7 @@ TEST(BoardFile, AFailureAtAnyStepOfASaveLeavesTheFileByteIdentical)
     const Bytes original = board.Build();
     WriteBytes("f.brd", original);
     ASSERT_EQ(chmod("f.brd", 0604), 0);
-    const std::set<std::string> files = FilesIn(".");
+    const std::set<std::string> files = FilesHere();
     World world;
     ASSERT_EQ(world.LoadMap("f.brd"), 0) << world.LastError().Message();
     world.AnimDelay = 1234;
@@ -696,7 +678,7 @@ TEST(BoardFile, AFailureAtAnyStepOfASaveLeavesTheFileByteIdentical)
         [&](const std::string& step) {
             EXPECT_TRUE(ReadBytes("f.brd") == original);
             EXPECT_EQ(ModeOf("f.brd"), 0604u);
-            EXPECT_EQ(FilesIn("."), files) << "a temporary file was left behind";
+            EXPECT_EQ(FilesHere(), files) << "a temporary file was left behind";
             EXPECT_EQ(world.LastError().Message().rfind("f.brd: not saved, the file is unchanged: ", 0), 0u)
                 << world.LastError().Message();
             EXPECT_TRUE(Contains(world.LastError().Message(), "Input/output error")) << step << ": " << world.LastError().Message();
@@ -718,7 +700,7 @@ TEST(BoardFile, ASaveBeyondTheFileSizeLimitFailsCleanly)
     board.tiles.clear();
     const Bytes original = board.Build();
     WriteBytes("big.brd", original);
-    const std::set<std::string> files = FilesIn(".");
+    const std::set<std::string> files = FilesHere();
 
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -739,7 +721,7 @@ TEST(BoardFile, ASaveBeyondTheFileSizeLimitFailsCleanly)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the save did not fail as it should";
     EXPECT_TRUE(ReadBytes("big.brd") == original);
-    EXPECT_EQ(FilesIn("."), files);
+    EXPECT_EQ(FilesHere(), files);
 }
 
 // ---------------------------------------------------------------------------
@@ -753,7 +735,7 @@ TEST(BoardFile, CreateNeverReplacesAFile)
     EXPECT_NE(world.CreateMap("there.brd"), 0);
     EXPECT_EQ(world.LastError().Message(), "there.brd: not created: already exists; it is not replaced");
     EXPECT_TRUE(ReadBytes("there.brd") == (Bytes{1, 2, 3}));
-    EXPECT_EQ(FilesIn("."), (std::set<std::string>{".", "..", "there.brd"}));
+    EXPECT_EQ(FilesHere(), std::set<std::string>{"there.brd"});
 
     EXPECT_NE(world.CreateMap("no/such/dir.brd"), 0);
     EXPECT_TRUE(Contains(world.LastError().Message(), "no/such/dir.brd: not created: cannot create a temporary file"))
@@ -778,7 +760,7 @@ TEST(BoardFile, AFailureAtAnyStepOfACreateLeavesNoFile)
             }
         },
         [&](const std::string&) {
-            EXPECT_EQ(FilesIn("."), (std::set<std::string>{".", ".."}));
+            EXPECT_EQ(FilesHere(), std::set<std::string>{});
             EXPECT_EQ(world.LastError().Message().rfind("c.brd: not created: ", 0), 0u) << world.LastError().Message();
         });
     // create, 4 chunks of 61589 bytes, fsync, close, link.

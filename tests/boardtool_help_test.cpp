@@ -7,15 +7,6 @@
 
 #include "test_support.h"
 
-namespace {
-
-std::string Boardtool(const std::string& arguments)
-{
-    return ProgramPath("boardtool") + " " + arguments;
-}
-
-}  // namespace
-
 TEST(BoardtoolHelp, ListsEveryCommandOnceInTheTablesOrder)
 {
     const CommandResult result = RunCommand(Boardtool("--help"));

@@ -12,11 +12,6 @@
 
 namespace {
 
-std::string Boardtool(const std::string& arguments)
-{
-    return ProgramPath("boardtool") + " " + arguments;
-}
-
 // A map in `dir`: tile 0 two frames wide, tile 1 one frame, a proper sky;
 // every cell on tile 0 but for a few, and some animated.
 void MakeGoodMap(const std::string& dir)
@@ -26,10 +21,7 @@ void MakeGoodMap(const std::string& dir)
     SaveImage(dir + "/one.bmp", MakeSolidBitmap(32, 40, 0x001F).get());
     SaveImage(dir + "/sky.bmp", MakeSolidBitmap(2880, 101, 0x7BEF).get());
     World world;
-    world.TileCount = 2;
-    std::strcpy(world.TileNames[0], "two.bmp");
-    std::strcpy(world.TileNames[1], "one.bmp");
-    std::strcpy(world.SkyName, "sky.bmp");
+    NameImages(world, {"two.bmp", "one.bmp"}, "sky.bmp");
     world.AnimDelay = 4;
     world.AnimLastFrame = 1;
     world.ExtraFloat = 0.5f;
@@ -126,13 +118,7 @@ TEST(BoardtoolCheck, ListsEveryProblemWithItsSlotOrCell)
     SaveImage("thin.bmp", MakeSolidBitmap(31, 32, 0).get());   // no whole frame
     SaveImage("sky.bmp", MakeSolidBitmap(2879, 100, 0).get());
     World world;
-    world.TileCount = 5;
-    std::strcpy(world.TileNames[0], "wide.bmp");
-    std::strcpy(world.TileNames[1], "low.bmp");
-    std::strcpy(world.TileNames[2], "thin.bmp");
-    std::strcpy(world.TileNames[3], "gone.bmp");
-    std::strcpy(world.TileNames[4], "wide.bmp");
-    std::strcpy(world.SkyName, "sky.bmp");
+    NameImages(world, {"wide.bmp", "low.bmp", "thin.bmp", "gone.bmp", "wide.bmp"}, "sky.bmp");
     world.AnimLastFrame = 3;  // tile 0 has frames 0..2 only
     // Animated cells needing more frames than their tile has.
     world.Cells[10][20].Tile = 4;
@@ -181,12 +167,7 @@ TEST(BoardtoolCheck, WarnsOfPixelsNeverShown)
         ASSERT_EQ(save_png("clear.png", clear.get(), nullptr), 0);
     }
     World world;
-    world.TileCount = 4;
-    std::strcpy(world.TileNames[0], "strip.bmp");
-    std::strcpy(world.TileNames[1], "tall.bmp");
-    std::strcpy(world.TileNames[2], "spare.bmp");
-    std::strcpy(world.TileNames[3], "clear.png");
-    std::strcpy(world.SkyName, "sky.bmp");
+    NameImages(world, {"strip.bmp", "tall.bmp", "spare.bmp", "clear.png"}, "sky.bmp");
     world.Cells[0][0].Tile = 1;
     world.Cells[1][0].Tile = 3;
     ASSERT_EQ(world.CreateMap("w.brd"), 0);

@@ -180,12 +180,26 @@ float RandomPosition(std::mt19937& random)
     }
 }
 
-}  // namespace
+// What the drawing tests start from: a world, a renderer and a random back
+// buffer, the random numbers seeded by each test through Seed().
+class GroundFast : public ::testing::Test {
+protected:
+    void Seed(unsigned seed)
+    {
+        random.seed(seed);
+        start = RandomBackbuffer(random, 480);
+    }
 
-TEST(GroundFast, LevelsAreNamedAndOnlySupportedOnesAreTaken)
-{
+    std::mt19937 random;
     World world;
     GroundRenderer ground;
+    BitmapPtr start;
+};
+
+}  // namespace
+
+TEST_F(GroundFast, LevelsAreNamedAndOnlySupportedOnesAreTaken)
+{
     EXPECT_EQ(ground.Level(), GroundBestLevel());
     EXPECT_TRUE(GroundLevelSupported(GroundPlain));
     EXPECT_TRUE(GroundLevelSupported(GroundBestLevel()));
@@ -261,7 +275,7 @@ std::vector<std::pair<int, GroundQuotientStage>> QuotientStages()
 
 }  // namespace
 
-TEST(GroundFast, SplitReciprocalGivesTheCorrectlyRoundedQuotient)
+TEST_F(GroundFast, SplitReciprocalGivesTheCorrectlyRoundedQuotient)
 {
     const GroundReciprocalTable reciprocals;
     const GroundReciprocal* table = reciprocals.Entries;
@@ -311,13 +325,10 @@ TEST(GroundFast, SplitReciprocalGivesTheCorrectlyRoundedQuotient)
         EXPECT_EQ(wrong[level], 0) << GroundLevelName(level);
 }
 
-TEST(GroundFast, MatchesThePlainRendererOnRandomMapsAndPoses)
+TEST_F(GroundFast, MatchesThePlainRendererOnRandomMapsAndPoses)
 {
-    std::mt19937 random(20261207);
-    World world;
-    GroundRenderer ground;
+    Seed(20261207);
     std::vector<BitmapPtr> parents;
-    BitmapPtr start = RandomBackbuffer(random, 480);
     for (int map = 0; map < 60; ++map) {
         RandomMap(random, world, parents);
         for (int pose = 0; pose < 12; ++pose) {
@@ -340,12 +351,9 @@ TEST(GroundFast, MatchesThePlainRendererOnRandomMapsAndPoses)
 
 // More frames in use than the renderer copies into blocks: it reads them in
 // place, all of one width or of several.
-TEST(GroundFast, MatchesThePlainRendererWithFramesReadInPlace)
+TEST_F(GroundFast, MatchesThePlainRendererWithFramesReadInPlace)
 {
-    std::mt19937 random(11);
-    World world;
-    GroundRenderer ground;
-    BitmapPtr start = RandomBackbuffer(random, 480);
+    Seed(11);
     for (bool oneWidth : {true, false}) {
         world.Tiles.clear();
         for (int tile = 0; tile < 90; ++tile)
@@ -367,12 +375,9 @@ TEST(GroundFast, MatchesThePlainRendererWithFramesReadInPlace)
 // into blocks: too far apart to read in place, so the plain renderer draws.
 // Switching to that from frames copied into blocks, and back, must show each
 // map as it is, never what the blocks held before.
-TEST(GroundFast, FramesNeitherCopiedNorReadInPlace)
+TEST_F(GroundFast, FramesNeitherCopiedNorReadInPlace)
 {
-    std::mt19937 random(12);
-    World world;
-    GroundRenderer ground;
-    BitmapPtr start = RandomBackbuffer(random, 480);
+    Seed(12);
     const Pose pose{1000.0f, 1000.0f, 14, 700, 100};
     auto mixedWidths = [&] {
         world.Tiles.clear();
@@ -408,13 +413,9 @@ TEST(GroundFast, FramesNeitherCopiedNorReadInPlace)
         ASSERT_TRUE(SameAsPlain(world, ground, level, pose, start.get(), 0, 8, 180)) << "frames in blocks again";
 }
 
-TEST(GroundFast, MatchesThePlainRendererAtTheEdges)
+TEST_F(GroundFast, MatchesThePlainRendererAtTheEdges)
 {
-    std::mt19937 random(7);
-    World world;
-    GroundRenderer ground;
-    std::vector<BitmapPtr> parents;
-    BitmapPtr start = RandomBackbuffer(random, 480);
+    Seed(7);
     // Five usable tiles of four frames, then a map that uses all of them.
     GiveRandomTiles(random, world, 5, 128);
     RandomCells(random, world, 5, 4);
@@ -459,12 +460,9 @@ TEST(GroundFast, MatchesThePlainRendererAtTheEdges)
 // so that a quotient one unit in the last place too low truncates to the
 // unit below. Random poses almost never meet one; here every pose has a
 // column and a row that do, found from the tables the renderer reads.
-TEST(GroundFast, MatchesThePlainRendererOnExactUnitBorders)
+TEST_F(GroundFast, MatchesThePlainRendererOnExactUnitBorders)
 {
-    std::mt19937 random(11);
-    World world;
-    GroundRenderer ground;
-    BitmapPtr start = RandomBackbuffer(random, 480);
+    Seed(11);
     GiveRandomTiles(random, world, 3, 64);
     RandomCells(random, world, 3, 2);
 
@@ -501,12 +499,9 @@ TEST(GroundFast, MatchesThePlainRendererOnExactUnitBorders)
 
 // The fast renderer keeps its texel table from one draw to the next; every
 // change that the plain renderer would show must show at once.
-TEST(GroundFast, ChangesBetweenDrawsShowAtOnce)
+TEST_F(GroundFast, ChangesBetweenDrawsShowAtOnce)
 {
-    std::mt19937 random(99);
-    World world;
-    GroundRenderer ground;
-    BitmapPtr start = RandomBackbuffer(random, 480);
+    Seed(99);
     GiveRandomTiles(random, world, 4, 96);
     const Pose pose{1000.0f, 1000.0f, 60, 300, 100};
     const Pose outside{-500.0f, -500.0f, 14, 1440, 100};
@@ -546,11 +541,9 @@ TEST(GroundFast, ChangesBetweenDrawsShowAtOnce)
     check("a texel changed");
 }
 
-TEST(GroundFast, RefusesWhatThePlainRendererRefuses)
+TEST_F(GroundFast, RefusesWhatThePlainRendererRefuses)
 {
-    World world;
-    GroundRenderer ground;
-    std::mt19937 random(3);
+    random.seed(3);
     world.Tiles.push_back(RandomImage(random, 32, 32));
     world.TileCount = 1;
     BitmapPtr back = MakeSolidBitmap(640, 480, 0x7777);

@@ -143,6 +143,15 @@ void ExpectViewMatches(const World& world, const Frame& frame, float x, float y,
     EXPECT_EQ(PixelsWritten(frame.back.get()), viewPixels - sentinelsInView);
 }
 
+// View pixel (column, row) of the ground seen from (100, 200) in cell (3, 6),
+// height 0, heading 0, horizon at row 100.
+int GroundPixel(const World& world, int column, int row)
+{
+    Frame frame = MakeFrame();
+    world.DrawGround(frame.view.get(), 100.0f, 200.0f, 0, 0, 100);
+    return PixelAt(frame.view.get(), column, row);
+}
+
 }  // namespace
 
 TEST(Ground, WorkedExampleAlongTheHeading)
@@ -237,9 +246,7 @@ TEST(Ground, TileNumbersBeyondTheImagesShowTheLastImage)
     FillEncoded(world, 5);
     world.Cells[3][6].Tile = 200;
     world.Cells[3][6].Frame = 2;
-    Frame frame = MakeFrame();
-    world.DrawGround(frame.view.get(), 100.0f, 200.0f, 0, 0, 100);
-    EXPECT_EQ(PixelAt(frame.view.get(), 200, 150), Encode(4, 2, 4, 8));
+    EXPECT_EQ(GroundPixel(world, 200, 150), Encode(4, 2, 4, 8));
 }
 
 TEST(Ground, GlobalFrameUsesItsLowEightBits)
@@ -375,10 +382,8 @@ TEST(Ground, ImagesTooSmallForTheirFramesAreNeverReadOutside)
     for (const Case& c : cases) {
         world.Cells[3][6].Tile = static_cast<uint8_t>(c.tile);
         world.Cells[3][6].Frame = static_cast<uint8_t>(c.frame);
-        Frame frame = MakeFrame();
-        world.DrawGround(frame.view.get(), 100.0f, 200.0f, 0, 0, 100);
         const int expected = c.expected >= 0 ? c.expected : PixelAt(world.Tiles[1].get(), 4, 8);
-        EXPECT_EQ(PixelAt(frame.view.get(), 100, 140), expected) << "tile " << c.tile << " frame " << c.frame;
+        EXPECT_EQ(GroundPixel(world, 100, 140), expected) << "tile " << c.tile << " frame " << c.frame;
     }
 
     // A placeholder as tile 0 shows itself outside the map at any global frame.
@@ -403,9 +408,7 @@ TEST(Ground, MapWithoutTilesDrawsColourZero)
     FillEncoded(world, 3);
     world.TileCount = 50;
     world.Cells[3][6].Tile = 40;
-    Frame second = MakeFrame();
-    world.DrawGround(second.view.get(), 100.0f, 200.0f, 0, 0, 100);
-    EXPECT_EQ(PixelAt(second.view.get(), 0, 101), Encode(2, 6, 4, 8));
+    EXPECT_EQ(GroundPixel(world, 0, 101), Encode(2, 6, 4, 8));
 }
 
 TEST(Ground, RefusesViewsAndArgumentsItCannotDrawSafely)

@@ -14,11 +14,6 @@
 
 namespace {
 
-std::string Boardtool(const std::string& arguments)
-{
-    return ProgramPath("boardtool") + " " + arguments;
-}
-
 // A tile whose every texel differs, in every frame: frame f, texel (u, v).
 BitmapPtr NumberedTile(int frames, int seed)
 {
@@ -38,11 +33,7 @@ void MakeAnimatedMap()
     SaveImage("c.bmp", NumberedTile(3, 3).get());
     SaveImage("sky.bmp", MakeSolidBitmap(2880, 101, 0x1234).get());
     World world;
-    world.TileCount = 3;
-    std::strcpy(world.TileNames[0], "b.bmp");
-    std::strcpy(world.TileNames[1], "a.bmp");
-    std::strcpy(world.TileNames[2], "c.bmp");
-    std::strcpy(world.SkyName, "sky.bmp");
+    NameImages(world, {"b.bmp", "a.bmp", "c.bmp"}, "sky.bmp");
     world.AnimDelay = 2;
     world.AnimLastFrame = 3;
     world.ExtraFloat = 0.5f;

@@ -5,7 +5,6 @@
 // The same for the file layer's writer, for single files and sets of them.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -52,26 +51,6 @@ Bytes BoardFileWith(int tiles, int gap, const Bytes& trailing)
     bytes[1] = static_cast<uint8_t>(BoardHeaderSize + gap);
     bytes.insert(bytes.end(), trailing.begin(), trailing.end());
     return bytes;
-}
-
-// The names in `folder`, hidden ones included.
-std::set<std::string> FilesHere(const std::string& folder = ".")
-{
-    std::set<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                names.insert(entry->d_name);
-        closedir(dir);
-    }
-    return names;
-}
-
-mode_t ModeOf(const std::string& path)
-{
-    struct stat info;
-    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
 }
 
 void PutFile(const char* path, const Bytes& bytes, mode_t mode)

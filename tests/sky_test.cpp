@@ -61,6 +61,16 @@ void ExpectSky(const Frame& frame, int width, int skyHeight, int angle, int hori
     EXPECT_EQ(mismatches, 0);
 }
 
+// Draws the sky of `world` into a fresh frame heading `angle`, horizon at row
+// 100, and checks it against a width x skyHeight panorama.
+Frame DrawAndExpectSky(const World& world, int width, int skyHeight, int angle)
+{
+    Frame frame = MakeFrame();
+    world.DrawSky(frame.view.get(), 480.0f, 480.0f, 14, angle, 100);
+    ExpectSky(frame, width, skyHeight, angle, 100);
+    return frame;
+}
+
 }  // namespace
 
 TEST(Sky, PanoramaWindowFollowsTheHeading)
@@ -70,9 +80,7 @@ TEST(Sky, PanoramaWindowFollowsTheHeading)
     // 0: the first copy is empty; 1 and 479: the window crosses the seam;
     // 480: the split equals the view width, one copy; 2879: columns 1..480.
     for (const int angle : {0, 1, 479, 480, 481, 1440, 2879}) {
-        Frame frame = MakeFrame();
-        world.DrawSky(frame.view.get(), 480.0f, 480.0f, 14, angle, 100);
-        ExpectSky(frame, 2880, 101, angle, 100);
+        DrawAndExpectSky(world, 2880, 101, angle);
     }
     // The corners of the window at heading 1, spelled out.
     Frame frame = MakeFrame();
@@ -88,9 +96,7 @@ TEST(Sky, WiderPanoramaWrapsAtItsOwnWidth)
     World world;
     world.Sky = EncodedSky(3360, 101);
     for (const int angle : {0, 1, 480, 2879}) {
-        Frame frame = MakeFrame();
-        world.DrawSky(frame.view.get(), 480.0f, 480.0f, 14, angle, 100);
-        ExpectSky(frame, 3360, 101, angle, 100);
+        DrawAndExpectSky(world, 3360, 101, angle);
     }
 }
 
@@ -98,9 +104,7 @@ TEST(Sky, TallerPanoramaShowsItsBottomRows)
 {
     World world;
     world.Sky = EncodedSky(2880, 300);
-    Frame frame = MakeFrame();
-    world.DrawSky(frame.view.get(), 480.0f, 480.0f, 14, 700, 100);
-    ExpectSky(frame, 2880, 300, 700, 100);
+    Frame frame = DrawAndExpectSky(world, 2880, 300, 700);
 
     // Rows spelled out in full: the horizon row shows the sky's last row.
     BitmapPtr rows(create_bitmap_ex(16, 2880, 300));
@@ -118,9 +122,7 @@ TEST(Sky, NarrowPanoramaRepeatsAcrossTheView)
     for (const int width : {1, 7, 100, 479, 480, 2879}) {
         world.Sky = EncodedSky(width, 101);
         for (const int angle : {0, 1, 480, 2400, 2879}) {
-            Frame frame = MakeFrame();
-            world.DrawSky(frame.view.get(), 480.0f, 480.0f, 14, angle, 100);
-            ExpectSky(frame, width, 101, angle, 100);
+            DrawAndExpectSky(world, width, 101, angle);
             if (HasFailure())
                 return;
         }
@@ -131,9 +133,7 @@ TEST(Sky, LowPanoramaSitsOnTheHorizonWithColourZeroAbove)
 {
     World world;
     world.Sky = EncodedSky(2880, 50);
-    Frame frame = MakeFrame();
-    world.DrawSky(frame.view.get(), 480.0f, 480.0f, 14, 300, 100);
-    ExpectSky(frame, 2880, 50, 300, 100);
+    Frame frame = DrawAndExpectSky(world, 2880, 50, 300);
     EXPECT_EQ(PixelAt(frame.view.get(), 5, 50), 0);
     EXPECT_EQ(PixelAt(frame.view.get(), 5, 51), SkyPixel(2580 + 5, 0));
 

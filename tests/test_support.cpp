@@ -1,11 +1,16 @@
 // Shared helpers of the unit tests.
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -49,6 +54,25 @@ bool FileExists(const std::string& path)
     return access(path.c_str(), F_OK) == 0;
 }
 
+std::set<std::string> FilesHere(const std::string& folder)
+{
+    std::set<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.insert(entry->d_name);
+        closedir(dir);
+    }
+    return names;
+}
+
+mode_t ModeOf(const std::string& path)
+{
+    struct stat info;
+    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
 BitmapPtr MakeSolidBitmap(int width, int height, int color)
 {
     BitmapPtr image(create_bitmap_ex(16, width, height));
@@ -65,6 +89,14 @@ void SaveImage(const std::string& path, BITMAP* image)
 int PixelAt(BITMAP* image, int x, int y)
 {
     return reinterpret_cast<uint16_t*>(image->line[y])[x];
+}
+
+void NameImages(World& world, const std::vector<std::string>& tiles, const std::string& sky)
+{
+    world.TileCount = static_cast<int32_t>(tiles.size());
+    for (size_t i = 0; i < tiles.size(); i++)
+        std::snprintf(world.TileNames[i], NameSlotSize, "%s", tiles[i].c_str());
+    std::snprintf(world.SkyName, NameSlotSize, "%s", sky.c_str());
 }
 
 static std::string Slurp(const std::string& path)
@@ -90,4 +122,9 @@ CommandResult RunCommand(const std::string& command)
 std::string ProgramPath(const std::string& name)
 {
     return std::string(GROUNDVIEW_BIN_DIR) + "/" + name;
+}
+
+std::string Boardtool(const std::string& arguments)
+{
+    return ProgramPath("boardtool") + " " + arguments;
 }

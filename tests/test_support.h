@@ -2,8 +2,11 @@
 // images made on the fly, and running the project's programs.
 #pragma once
 
+#include <sys/types.h>  // Required for: mode_t
+
 #include <cstdint>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,10 @@ private:
 Bytes ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);
+// The names in `folder`, hidden ones included, without "." and "..".
+std::set<std::string> FilesHere(const std::string& folder = ".");
+// The permission bits of `path` (a failed check when it does not exist).
+mode_t ModeOf(const std::string& path);
 
 // A 16-bit memory bitmap whose every pixel is `color`.
 BitmapPtr MakeSolidBitmap(int width, int height, int color);
@@ -44,6 +51,9 @@ BitmapPtr MakeSolidBitmap(int width, int height, int color);
 void SaveImage(const std::string& path, BITMAP* image);
 // 16-bit pixel value at (x, y).
 int PixelAt(BITMAP* image, int x, int y);
+
+// Gives `world` these tiles, TileCount their number, and this sky.
+void NameImages(World& world, const std::vector<std::string>& tiles, const std::string& sky);
 
 // Output and exit status of a shell command.
 struct CommandResult {
@@ -55,3 +65,5 @@ struct CommandResult {
 CommandResult RunCommand(const std::string& command);
 // Full path of one of the project's built programs ("boardtool", "groundview").
 std::string ProgramPath(const std::string& name);
+// The command line that runs the built boardtool with `arguments`.
+std::string Boardtool(const std::string& arguments);

@@ -620,11 +620,6 @@ Bytes NewBoardFile(const std::vector<std::string>& names, const std::string& sky
     return file;
 }
 
-std::string Boardtool(const std::string& arguments)
-{
-    return ProgramPath("boardtool") + " " + arguments;
-}
-
 }  // namespace
 
 TEST(BoardtoolNew, WritesTheBoardFileOfANewMap)

@@ -54,16 +54,12 @@ int Bench(const BenchArguments& args)
 
 }  // namespace
 
-CommandRun SetupBench(CLI::App& app)
+CommandRun SetupBench(CLI::App* command)
 {
-    const auto bench = AddBoardCommand<BenchArguments>(
-        app, "bench",
-        "Draw N frames of BOARD (sky and ground) into a back buffer in memory, as the viewer\n"
-        "draws them: frame i at (480, 480), height 14, heading (7 x i) mod 2880. Prints the\n"
-        "frames per second and the ground's megapixels per second.");
-    bench.command->add_option("--frames", bench.options->frames, "frames to draw (default 1000)")->option_text("N");
-    CLI::Option* plain = bench.command->add_flag("--plain", bench.options->plain, "the same as --level plain");
-    AddGroundOptions(bench.command, bench.options->ground);
+    const auto args = BoardOptions<BenchArguments>(command);
+    command->add_option("--frames", args->frames, "frames to draw (default 1000)")->option_text("N");
+    CLI::Option* plain = command->add_flag("--plain", args->plain, "the same as --level plain");
+    AddGroundOptions(command, args->ground);
     plain->excludes("--level");
-    return bench.Runs(Bench);
+    return Runs(Bench, args);
 }

@@ -179,10 +179,7 @@ static int RunCheck(const BoardArgument& args)
     return 0;
 }
 
-CommandRun SetupCheck(CLI::App& app)
+CommandRun SetupCheck(CLI::App* command)
 {
-    return AddBoardCommand<BoardArgument>(app, "check",
-                                          "List every problem that would make a board file render wrongly or not "
-                                          "at all; status 1 when there is any.")
-        .Runs(RunCheck);
+    return Runs(RunCheck, BoardOptions<BoardArgument>(command));
 }

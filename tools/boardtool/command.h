@@ -1,5 +1,5 @@
-// boardtool's subcommands: each source file adds one to the command line
-// through its Setup function; main.cpp lists them all in one table.
+// boardtool's subcommands: main.cpp's table names each one, with its help,
+// and each source file adds its options through its Setup function.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -16,50 +16,36 @@
 // and Allegro runs without a display. Returns the exit status.
 using CommandRun = std::function<int()>;
 
-// Adds a subcommand to `app` and returns what runs it.
-using CommandSetup = CommandRun (*)(CLI::App& app);
+// Adds the options of the subcommand `command` and returns what runs it.
+using CommandSetup = CommandRun (*)(CLI::App* command);
 
-CommandRun SetupInfo(CLI::App& app);
-CommandRun SetupCheck(CLI::App& app);
-CommandRun SetupMap(CLI::App& app);
-CommandRun SetupRender(CLI::App& app);
-CommandRun SetupNew(CLI::App& app);
-CommandRun SetupSet(CLI::App& app);
-CommandRun SetupImport(CLI::App& app);
-CommandRun SetupExport(CLI::App& app);
-CommandRun SetupBench(CLI::App& app);
-CommandRun SetupImageFolder(CLI::App& app);
-CommandRun SetupTiledExtension(CLI::App& app);
+CommandRun SetupInfo(CLI::App* command);
+CommandRun SetupCheck(CLI::App* command);
+CommandRun SetupMap(CLI::App* command);
+CommandRun SetupRender(CLI::App* command);
+CommandRun SetupNew(CLI::App* command);
+CommandRun SetupSet(CLI::App* command);
+CommandRun SetupImport(CLI::App* command);
+CommandRun SetupExport(CLI::App* command);
+CommandRun SetupBench(CLI::App* command);
+CommandRun SetupImageFolder(CLI::App* command);
+CommandRun SetupTiledExtension(CLI::App* command);
 
-// A subcommand being set up: CLI11's command and the options it parses into,
-// which live on for the run that comes after the parse.
+// The options of a command that reads a board file, made to live on after
+// Setup for the run: its first argument, BOARD, goes to Options::board.
 template <class Options>
-struct NewCommand {
-    CLI::App* command;
-    std::shared_ptr<Options> options;
-
-    // What runs `run` on the parsed options.
-    CommandRun Runs(int (*run)(const Options&)) const
-    {
-        return [options = options, run] { return run(*options); };
-    }
-};
-
-// Adds the subcommand `name`, whose arguments fill an Options.
-template <class Options>
-NewCommand<Options> AddCommand(CLI::App& app, const char* name, const std::string& help)
+std::shared_ptr<Options> BoardOptions(CLI::App* command)
 {
-    return {app.add_subcommand(name, help), std::make_shared<Options>()};
+    auto options = std::make_shared<Options>();
+    command->add_option("BOARD", options->board, "the board file")->required();
+    return options;
 }
 
-// The same for a command that reads a board file: its first argument, BOARD,
-// goes to Options::board.
+// What runs `run` on the parsed options.
 template <class Options>
-NewCommand<Options> AddBoardCommand(CLI::App& app, const char* name, const std::string& help)
+CommandRun Runs(int (*run)(const Options&), std::shared_ptr<Options> options)
 {
-    NewCommand<Options> made = AddCommand<Options>(app, name, help);
-    made.command->add_option("BOARD", made.options->board, "the board file")->required();
-    return made;
+    return [options = std::move(options), run] { return run(*options); };
 }
 
 // The options of a command that takes BOARD alone.

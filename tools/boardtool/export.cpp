@@ -38,12 +38,10 @@ int RunExport(const ExportOptions& options)
 
 }  // namespace
 
-CommandRun SetupExport(CLI::App& app)
+CommandRun SetupExport(CLI::App* command)
 {
-    const auto made = AddBoardCommand<ExportOptions>(
-        app, "export", "Make the Tiled map OUT.tmx (or OUT.tmj for JSON) of BOARD. Tile images Tiled\n"
-                  "cannot show as the board does are written as PNG beside it.");
-    made.command->add_option("OUT.tmx", made.options->out, "the Tiled map to write")->required();
-    AddForceFlag(made.command, made.options->force);
-    return made.Runs(RunExport);
+    const auto args = BoardOptions<ExportOptions>(command);
+    command->add_option("OUT.tmx", args->out, "the Tiled map to write")->required();
+    AddForceFlag(command, args->force);
+    return Runs(RunExport, args);
 }

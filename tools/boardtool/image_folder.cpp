@@ -65,12 +65,7 @@ int RunImageFolder(const BoardArgument& args)
 
 }  // namespace
 
-CommandRun SetupImageFolder(CLI::App& app)
+CommandRun SetupImageFolder(CLI::App* command)
 {
-    return AddBoardCommand<BoardArgument>(
-               app, "image-folder",
-               "Print the folder that the image names of BOARD are relative to: of the board's\n"
-               "own folder and those above it, the nearest that holds every image it names\n"
-               "(else the most of them).")
-        .Runs(RunImageFolder);
+    return Runs(RunImageFolder, BoardOptions<BoardArgument>(command));
 }

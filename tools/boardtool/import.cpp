@@ -54,15 +54,12 @@ int RunImport(const ImportOptions& options)
 
 }  // namespace
 
-CommandRun SetupImport(CLI::App& app)
+CommandRun SetupImport(CLI::App* command)
 {
-    const auto made = AddCommand<ImportOptions>(
-        app, "import", "Make the board file OUT.brd from a Tiled map (.tmx, .tmj or .json). Each tile\n"
-                  "appearance becomes a PNG strip in --images DIR (default: beside OUT, named after\n"
-                  "it). Writes nothing if the map is refused or a file exists without --force.");
-    made.command->add_option("MAP", made.options->map, "the Tiled map")->required();
-    made.command->add_option("OUT.brd", made.options->out, "the board file to write")->required();
-    made.command->add_option("--images", made.options->images, "directory for the tile images")->option_text("DIR");
-    AddForceFlag(made.command, made.options->force);
-    return made.Runs(RunImport);
+    const auto args = std::make_shared<ImportOptions>();
+    command->add_option("MAP", args->map, "the Tiled map")->required();
+    command->add_option("OUT.brd", args->out, "the board file to write")->required();
+    command->add_option("--images", args->images, "directory for the tile images")->option_text("DIR");
+    AddForceFlag(command, args->force);
+    return Runs(RunImport, args);
 }

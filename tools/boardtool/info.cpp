@@ -75,8 +75,7 @@ static int RunInfo(const BoardArgument& args)
     return 0;
 }
 
-CommandRun SetupInfo(CLI::App& app)
+CommandRun SetupInfo(CLI::App* command)
 {
-    return AddBoardCommand<BoardArgument>(app, "info", "Show what a board file holds and the images it names.")
-        .Runs(RunInfo);
+    return Runs(RunInfo, BoardOptions<BoardArgument>(command));
 }

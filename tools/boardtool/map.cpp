@@ -46,17 +46,11 @@ int DrawMap(const MapArguments& args)
 
 }  // namespace
 
-CommandRun SetupMap(CLI::App& app)
+CommandRun SetupMap(CLI::App* command)
 {
-    const auto map = AddBoardCommand<MapArguments>(
-        app, "map",
-        "Draw the whole 64 x 64 map of BOARD from above, +x to the right and +y down,\n"
-        "cell (tx, ty) at (32 tx, 32 ty): 2048 x 2048 pixels, each the texel the ground\n"
-        "renderer shows at that point after T animation ticks. Written to OUT, a PNG or\n"
-        "BMP file as its name ends.");
-    AddPictureArgument(map.command, map.options->out);
-    map.command->add_option("--ticks", map.options->ticks, "animation ticks before drawing (default 0)");
-    map.command->add_option("--scale", map.options->scale,
-                            "a whole factor down, each pixel the middle of its square (default 1)");
-    return map.Runs(DrawMap);
+    const auto args = BoardOptions<MapArguments>(command);
+    AddPictureArgument(command, args->out);
+    command->add_option("--ticks", args->ticks, "animation ticks before drawing (default 0)");
+    command->add_option("--scale", args->scale, "a whole factor down, each pixel the middle of its square (default 1)");
+    return Runs(DrawMap, args);
 }

@@ -92,15 +92,12 @@ int RunNew(const NewOptions& options)
 
 }  // namespace
 
-CommandRun SetupNew(CLI::App& app)
+CommandRun SetupNew(CLI::App* command)
 {
-    const auto made = AddCommand<NewOptions>(
-        app, "new", "Make the board file OUT.brd from a tile list (a count, then that many image\n"
-               "names), every cell on tile 1. Without --sky a plain sky is written beside it as\n"
-               "OUT-sky.bmp. Writes nothing if the list is refused or a file of either name exists.");
-    made.command->add_option("TILELIST", made.options->list, "the tile list")->required();
-    made.command->add_option("OUT.brd", made.options->out, "the board file to create")->required();
-    made.command->add_option("--sky", made.options->sky, "sky image name to store (not loaded)")->option_text("NAME");
-    AddOutsideOptions(made.command, made.options->outside);
-    return made.Runs(RunNew);
+    const auto args = std::make_shared<NewOptions>();
+    command->add_option("TILELIST", args->list, "the tile list")->required();
+    command->add_option("OUT.brd", args->out, "the board file to create")->required();
+    command->add_option("--sky", args->sky, "sky image name to store (not loaded)")->option_text("NAME");
+    AddOutsideOptions(command, args->outside);
+    return Runs(RunNew, args);
 }

@@ -61,22 +61,15 @@ int Render(const RenderArguments& args)
 
 }  // namespace
 
-CommandRun SetupRender(CLI::App& app)
+CommandRun SetupRender(CLI::App* command)
 {
-    const auto render = AddBoardCommand<RenderArguments>(
-        app, "render",
-        "Draw the 480 x 180 view of BOARD that the viewer shows at the given position,\n"
-        "heading and height after T animation ticks, and write it to OUT, a PNG or BMP\n"
-        "file as its name ends. Headings are in 1/8 degree steps: 0 looks along +x,\n"
-        "720 along -y (the top of the map), 1440 along -x, 2160 along +y.");
-    CLI::App* command = render.command;
-    RenderArguments& args = *render.options;
-    AddPictureArgument(command, args.out);
-    command->add_option("--x", args.x, "viewer position, world x, -1073741824..1073741824 (default 480)");
-    command->add_option("--y", args.y, "viewer position, world y, -1073741824..1073741824 (default 480)");
-    command->add_option("--heading", args.heading, "heading in 1/8 degree steps, 0..2879 (default 0)");
-    command->add_option("--height", args.height, "height index, 0..99 (default 14)");
-    command->add_option("--ticks", args.ticks, "animation ticks before drawing, 0..1000000 (default 0)");
-    AddGroundOptions(command, args.ground);
-    return render.Runs(Render);
+    const auto args = BoardOptions<RenderArguments>(command);
+    AddPictureArgument(command, args->out);
+    command->add_option("--x", args->x, "viewer position, world x, -1073741824..1073741824 (default 480)");
+    command->add_option("--y", args->y, "viewer position, world y, -1073741824..1073741824 (default 480)");
+    command->add_option("--heading", args->heading, "heading in 1/8 degree steps, 0..2879 (default 0)");
+    command->add_option("--height", args->height, "height index, 0..99 (default 14)");
+    command->add_option("--ticks", args->ticks, "animation ticks before drawing, 0..1000000 (default 0)");
+    AddGroundOptions(command, args->ground);
+    return Runs(Render, args);
 }

@@ -120,19 +120,13 @@ int RunSet(const SetArguments& args)
 
 }  // namespace
 
-CommandRun SetupSet(CLI::App& app)
+CommandRun SetupSet(CLI::App* command)
 {
-    const auto set = AddBoardCommand<SetArguments>(
-        app, "set",
-        "Change fields of the existing board file BOARD in place: everything else in the\n"
-        "file stays as it was, and the file is replaced whole or not at all (never through\n"
-        "a symbolic link).");
-    CLI::App* command = set.command;
-    SetArguments& args = *set.options;
-    command->add_option("--sky", args.sky, "the sky image's name")->option_text("NAME");
-    command->add_option("--tile", args.tiles, "the image name of tile K (repeatable)")->option_text("K=NAME");
-    AddOutsideOptions(command, args.outside);
-    command->add_option("--float", args.extraFloat, "the float the file carries along")->option_text("F");
-    command->add_flag("--dry-run", args.dryRun, "show what would change and write nothing");
-    return set.Runs(RunSet);
+    const auto args = BoardOptions<SetArguments>(command);
+    command->add_option("--sky", args->sky, "the sky image's name")->option_text("NAME");
+    command->add_option("--tile", args->tiles, "the image name of tile K (repeatable)")->option_text("K=NAME");
+    AddOutsideOptions(command, args->outside);
+    command->add_option("--float", args->extraFloat, "the float the file carries along")->option_text("F");
+    command->add_flag("--dry-run", args->dryRun, "show what would change and write nothing");
+    return Runs(RunSet, args);
 }

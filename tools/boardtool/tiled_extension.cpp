@@ -117,14 +117,10 @@ int RunTiledExtension(const ExtensionOptions& options)
 
 }  // namespace
 
-CommandRun SetupTiledExtension(CLI::App& app)
+CommandRun SetupTiledExtension(CLI::App* command)
 {
-    const auto made = AddCommand<ExtensionOptions>(
-        app, "tiled-extension",
-        "Show whether Tiled's extensions folder ($XDG_CONFIG_HOME/tiled/extensions, else\n"
-        "~/.config/tiled/extensions) holds the extension that lets Tiled open and save board\n"
-        "files through this boardtool; --install puts it there.");
-    made.command->add_flag("--install", made.options->install, "copy the extension into the folder");
-    made.command->add_flag("--force", made.options->force, "with --install: replace a different groundview.js there");
-    return made.Runs(RunTiledExtension);
+    const auto args = std::make_shared<ExtensionOptions>();
+    command->add_flag("--install", args->install, "copy the extension into the folder");
+    command->add_flag("--force", args->force, "with --install: replace a different groundview.js there");
+    return Runs(RunTiledExtension, args);
 }
