@@ -48,6 +48,20 @@ wait_for_window() {
   return 1
 }
 
+# Starts the viewer $1 (the built groundview or an installed copy) in a
+# window with the arguments after it, its output in $SCRATCH/out and
+# $SCRATCH/err; sets $pid.
+start_viewer() {
+  "$1" --windowed "${@:2}" >"$SCRATCH/out" 2>"$SCRATCH/err" &
+  pid=$!
+}
+
+# The same, then waits up to a minute for its window; sets $window.
+open_viewer() {
+  start_viewer "$@"
+  window=$(wait_for_window $pid 60) || fail "no viewer window: $(cat "$SCRATCH/err")"
+}
+
 # Waits up to $2 seconds for process $1 to end; its exit status lands in $STATUS.
 wait_for_exit() {
   local pid=$1 limit=$2

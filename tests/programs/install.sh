@@ -22,9 +22,7 @@ cp "$world/data/frame.bmp" "$world/data/board.bmp"
 mkdir "$SCRATCH/empty"
 cd "$SCRATCH/empty"
 start_xvfb
-"$prefix/bin/groundview" --windowed >"$SCRATCH/out" 2>"$SCRATCH/err" &
-pid=$!
-window=$(wait_for_window $pid 60) || fail "no viewer window: $(cat "$SCRATCH/err")"
+open_viewer "$prefix/bin/groundview"
 sleep 1
 focus_window "$window"
 hold_key F12 0.3; sleep 0.3

@@ -28,9 +28,7 @@ cp -r "$SRC/data" "$SCRATCH/data"
 cd "$SCRATCH"
 start_xvfb
 
-"$BIN/groundview" --windowed --stats >"$SCRATCH/out" 2>"$SCRATCH/err" &
-pid=$!
-window=$(wait_for_window $pid 30) || fail "the viewer opened no window: $(cat "$SCRATCH/err")"
+open_viewer "$BIN/groundview" --stats
 focus_window "$window"
 
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }

@@ -8,9 +8,7 @@ cp -r "$SRC/data" "$SCRATCH/data"
 cd "$SCRATCH"
 start_xvfb
 
-"$BIN/groundview" --windowed --stats >"$SCRATCH/out" 2>"$SCRATCH/err" &
-pid=$!
-window=$(wait_for_window $pid 60) || fail "no viewer window: $(cat "$SCRATCH/err")"
+open_viewer "$BIN/groundview" --stats
 
 sleep 2
 focus_window "$window"
@@ -49,9 +47,7 @@ read -r x y angle ticks <<<"$pose"
 rm Screen.bmp
 ln -s data/test.brd Screen.bmp
 map=$(md5sum <data/test.brd)
-"$BIN/groundview" --windowed >"$SCRATCH/out" 2>"$SCRATCH/err" &
-pid=$!
-window=$(wait_for_window $pid 60) || fail "no viewer window: $(cat "$SCRATCH/err")"
+open_viewer "$BIN/groundview"
 sleep 1
 focus_window "$window"
 hold_key F12 0.4; sleep 0.3
@@ -65,10 +61,7 @@ quit_viewer $pid
 # A map that is a FIFO is refused at once.
 mv data/test.brd data/real.brd
 mkfifo data/test.brd
-set +e
-"$BIN/groundview" --windowed >"$SCRATCH/out" 2>"$SCRATCH/err" &
-pid=$!
-set -e
+start_viewer "$BIN/groundview"
 wait_for_exit $pid 20
 [ $STATUS -eq 1 ] || fail "test.brd a FIFO: status $STATUS, expected 1"
 [ "$(cat "$SCRATCH/err")" = "groundview: data/test.brd: is a FIFO, not a regular file" ] ||
@@ -79,10 +72,7 @@ mv data/real.brd data/test.brd
 # A map that cannot be loaded stops the viewer before its loop, with the
 # loader's reason and status 1.
 rm data/test.brd
-set +e
-"$BIN/groundview" --windowed >"$SCRATCH/out" 2>"$SCRATCH/err" &
-pid=$!
-set -e
+start_viewer "$BIN/groundview"
 wait_for_exit $pid 60
 [ $STATUS -eq 1 ] || fail "without test.brd: status $STATUS, expected 1"
 grep -q '^groundview: .*test\.brd' "$SCRATCH/err" || fail "without test.brd: said '$(cat "$SCRATCH/err")'"

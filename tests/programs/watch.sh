@@ -17,9 +17,7 @@ cp my.brd lava.brd
 cd "$SCRATCH"
 start_xvfb
 
-"$BIN/groundview" --windowed --watch -C maps my.brd >"$SCRATCH/out" 2>"$SCRATCH/err" &
-pid=$!
-window=$(wait_for_window $pid 60) || fail "no viewer window: $(cat "$SCRATCH/err")"
+open_viewer "$BIN/groundview" --watch -C maps my.brd
 sleep 1
 focus_window "$window"
 
