@@ -127,13 +127,14 @@ bool DecodePcx(const uint8_t* data, size_t size, Image& image, std::string& why)
     return true;
 }
 
+// Constant-initialised: a function pointer, set before any code runs.
+const ImageReaders Readers{DecodePcx};
 
 }  // namespace
 
 const ImageReaders& AllegroReaders()
 {
-    static const ImageReaders readers{DecodePcx};
-    return readers;
+    return Readers;
 }
 
 BitmapPtr LoadImage(const char* name, Error& error)
