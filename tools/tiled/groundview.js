@@ -29,33 +29,39 @@ function absolutePath(fileName) {
     return FileInfo.cleanPath(FileInfo.joinPaths(FileInfo.canonicalPath("."), fileName));
 }
 
-function findBoardtool() {
+// A program of ours: the one beside the installed boardtool, else the one
+// on PATH.
+function findProgram(name) {
     const looked = [];
     if (installedBoardtool !== "") {
-        if (File.exists(installedBoardtool))
-            return installedBoardtool;
-        looked.push(installedBoardtool);
+        const beside = FileInfo.joinPaths(FileInfo.path(installedBoardtool), name);
+        if (File.exists(beside))
+            return beside;
+        looked.push(beside);
     }
     const path = new Process().getEnv("PATH");
     for (const folder of path.split(":")) {
-        const candidate = FileInfo.joinPaths(folder === "" ? "." : folder, "boardtool");
+        const candidate = FileInfo.joinPaths(folder === "" ? "." : folder, name);
         if (File.exists(candidate))
             return candidate;
     }
-    looked.push("boardtool on PATH (" + path + ")");
-    throw new Error("groundview: boardtool not found: looked for " + looked.join(" and "));
+    looked.push(name + " on PATH (" + path + ")");
+    throw new Error("groundview: " + name + " not found: looked for " + looked.join(" and "));
 }
 
 // Runs boardtool with `args`; returns what it printed: {out, err} (on
-// stderr: its warnings). Throws an Error holding the tool's own message when
-// it fails.
+// stderr: its warnings). Any status but 0 is a failure: throws an Error
+// holding the tool's own message. File names go after "--" in `args`, so
+// that a file called -h.brd is never taken for an option.
 function runBoardtool(args) {
-    const program = findBoardtool();
+    const program = findProgram("boardtool");
     const process = new Process();
     const status = process.exec(program, args, false);
+    const out = process.readStdOut().trim();
     const said = process.readStdErr().trim();
+    process.close();
     if (status === 0)
-        return {out: process.readStdOut().trim(), err: said};
+        return {out: out, err: said};
     if (said !== "")
         throw new Error(said);
     if (status < 0)
@@ -63,9 +69,17 @@ function runBoardtool(args) {
     throw new Error("groundview: " + program + " " + args.join(" ") + " failed with status " + status);
 }
 
+// What boardtool said on stderr besides its result: each warning line
+// ("boardtool: warning: ...") goes to Tiled's Issues panel, and everything
+// to the console, where a run without a window shows it on stderr.
 function showWarnings(said) {
-    if (said !== "")
-        console.warn(said);
+    if (said === "")
+        return;
+    for (const line of said.split("\n")) {
+        if (line.startsWith("boardtool: warning: "))
+            tiled.warn(line, function() {});
+    }
+    console.warn(said);
 }
 
 // The folder that the image names of `board` are relative to, where
@@ -77,8 +91,10 @@ function imageFolder(board, source) {
     if (imageFolders.has(board))
         return imageFolders.get(board);
     if (File.exists(board)) {
-        const found = runBoardtool(["image-folder", board]);
+        const found = runBoardtool(["image-folder", "--", board]);
         showWarnings(found.err);
+        if (!FileInfo.isAbsolutePath(found.out))
+            throw new Error("groundview: boardtool image-folder " + board + " gave no folder: '" + found.out + "'");
         return found.out;
     }
     return imageFolders.get(source) || FileInfo.path(board);
@@ -119,7 +135,9 @@ tiled.registerMapFormat("groundview", {
         imageFolders.delete(board);
         const folder = imageFolder(board, board);
         return withTemporaryMap(board, function(temporaryMap) {
-            showWarnings(runBoardtool(["-C", folder, "export", board, temporaryMap]).err);
+            showWarnings(runBoardtool(["-C", folder, "export", "--", board, temporaryMap]).err);
+            if (!File.exists(temporaryMap))
+                throw new Error("groundview: boardtool export wrote no map for " + board);
             const map = tiled.mapFormat("tmx").read(temporaryMap);
             imageFolders.set(board, folder);
             return map;
@@ -137,12 +155,18 @@ tiled.registerMapFormat("groundview", {
                 tiled.mapFormat("tmx").write(map, temporaryMap);
                 // boardtool names the map it reads, which the user knows as
                 // the board being saved.
+                let done;
                 try {
-                    showWarnings(runBoardtool(["-C", folder, "import", temporaryMap, named, "--force"])
-                                     .err.split(temporaryMap).join(named));
+                    done = runBoardtool(["-C", folder, "import", "--force", "--", temporaryMap, named]);
                 } catch (error) {
                     throw new Error(error.message.split(temporaryMap).join(named));
                 }
+                // Saved only when boardtool says it wrote this board and
+                // the board is there: a status of 0 alone proves nothing.
+                if (!done.out.startsWith(named + ": ") || !File.exists(board))
+                    throw new Error("groundview: boardtool import did not write " + named + ": " +
+                                    (done.out || "it printed nothing"));
+                showWarnings(done.err.split(temporaryMap).join(named));
             });
         } catch (error) {
             console.error(error.message);
