@@ -5,6 +5,11 @@
 // mapping between the two formats lives in boardtool alone: this file only
 // joins the two programs.
 //
+// "Preview in groundview" (Map menu, Ctrl+Shift+G) shows any open map in a
+// viewer of its own that follows every edit before it is saved: the map as
+// it is in memory is written with Tiled's TMX writer into a private
+// temporary folder, and `groundview --watch` shows each new version.
+//
 // Traps of Tiled 1.8's scripting, for whoever changes this file:
 // - An exception while this file loads (a syntax error included) is reported
 //   in Tiled's console only; run without a window, Tiled stays silent and the
@@ -14,6 +19,14 @@
 //   window, Tiled prints a failed read's message but not a failed write's, so
 //   write() prints it itself.
 // - File.remove() removes a folder with everything in it.
+// - There is no setTimeout; QtQml's Timer, made with Qt.createQmlObject,
+//   is the timer there is.
+// - File.move() over an existing file removes it first, so a reader can
+//   find no file at all in between: renames that must replace a file
+//   atomically run mv.
+// - map.regionEdited is the only edit signal: it fires for painting and
+//   erasing, not for a layer shown or hidden, a tileset changed, an undo
+//   or a script's edit.
 
 // The boardtool that copied this file here; `boardtool tiled-extension
 // --install` and `cmake --install` fill it in. Empty: look on PATH only.
@@ -100,19 +113,19 @@ function imageFolder(board, source) {
     return imageFolders.get(source) || FileInfo.path(board);
 }
 
-// A new empty folder of our own under the system's temporary folder.
+// A new empty folder of our own under the system's temporary folder,
+// readable by us alone (mktemp makes it with mode 0700).
 function makeTemporaryFolder() {
     const process = new Process();
     const parent = process.getEnv("TMPDIR") || "/tmp";
-    for (;;) {
-        const folder = FileInfo.joinPaths(parent, "groundview-tiled-" + Date.now().toString(36) + "-" +
-                                                      Math.random().toString(36).slice(2));
-        if (File.exists(folder))
-            continue;
-        if (!File.makePath(folder))
-            throw new Error("groundview: cannot make the temporary folder " + folder);
-        return folder;
-    }
+    const status = process.exec("mktemp", ["-d", "-p", parent, "groundview-tiled-XXXXXXXXXX"], false);
+    const folder = process.readStdOut().trim();
+    const said = process.readStdErr().trim();
+    process.close();
+    if (status !== 0 || !FileInfo.isAbsolutePath(folder) || !File.exists(folder))
+        throw new Error("groundview: cannot make a temporary folder in " + parent + ": " +
+                        (said || "mktemp failed with status " + status));
+    return folder;
 }
 
 // Runs `use(temporaryMap)` with the name of a TMX map in a new temporary
@@ -174,3 +187,184 @@ tiled.registerMapFormat("groundview", {
         }
     },
 });
+
+// Preview in groundview.
+
+// One stroke is one write: the map is written once it has stayed unpainted
+// this long (the events of a stroke come closer together).
+const PreviewQuietMs = 40;
+// What Tiled does not signal (a layer shown or hidden, a tileset changed,
+// an undo) is found by writing the map this often to a scratch name and
+// keeping it only when it differs from the last version written.
+const PreviewLookMs = 250;
+// A board cell is 32 world units wide, whatever the map's tile size.
+const CellUnits = 32;
+
+// The maps being previewed: {map, folder, file, written, viewer, quiet, look}.
+const previews = [];
+
+function makeTimer(milliseconds, repeat, onTimeout) {
+    const timer = Qt.createQmlObject("import QtQml 2.0; Timer {}", tiled, "groundview-timer");
+    timer.interval = milliseconds;
+    timer.repeat = repeat;
+    timer.triggered.connect(onTimeout);
+    return timer;
+}
+
+function readText(fileName) {
+    const file = new TextFile(fileName, TextFile.ReadOnly);
+    const text = file.readAll();
+    file.close();
+    return text;
+}
+
+// Replaces `to` with `from` in one rename, so that the viewer reads either
+// the old version or the new one, never a part.
+function renameOver(from, to) {
+    const process = new Process();
+    const status = process.exec("mv", ["-f", "-T", "--", from, to], false);
+    const said = process.readStdErr().trim();
+    process.close();
+    if (status !== 0)
+        throw new Error("groundview: cannot rename " + from + " to " + to + ": " + (said || "status " + status));
+}
+
+// Writes the preview's map when it differs from the version last written.
+function writePreview(preview) {
+    const next = FileInfo.joinPaths(preview.folder, "next.tmx");
+    const failed = tiled.mapFormat("tmx").write(preview.map, next);
+    if (failed)
+        throw new Error("groundview: cannot write the preview of " + (preview.map.fileName || "the map") + ": " +
+                        failed);
+    const text = readText(next);
+    if (text === preview.written) {
+        File.remove(next);
+        return;
+    }
+    renameOver(next, preview.file);
+    preview.written = text;
+}
+
+// The folder the viewer runs in: for a board, the one its image names are
+// relative to; for a Tiled map, its own (its paths are written relative to
+// the preview, so any would do).
+function previewWorkingFolder(map, temporary) {
+    if (map.fileName === "")
+        return temporary;
+    const name = absolutePath(map.fileName);
+    if (imageFolders.has(name))
+        return imageFolders.get(name);
+    if (FileInfo.suffix(name).toLowerCase() === "brd" && File.exists(name))
+        return imageFolder(name, name);
+    return FileInfo.path(name);
+}
+
+// The world position, in units, of the centre of Tiled's view of `map`.
+function viewCentre(map) {
+    const view = tiled.mapEditor.currentMapView;
+    const x = Math.round(view.center.x / map.tileWidth * CellUnits);
+    const y = Math.round(view.center.y / map.tileHeight * CellUnits);
+    return x + "," + y;
+}
+
+function viewerRunning(preview) {
+    return !preview.viewer.waitForFinished(0);
+}
+
+function stopPreview(preview) {
+    const index = previews.indexOf(preview);
+    if (index >= 0)
+        previews.splice(index, 1);
+    preview.quiet.stop();
+    preview.look.stop();
+    if (viewerRunning(preview)) {
+        preview.viewer.terminate();
+        if (!preview.viewer.waitForFinished(1000))
+            preview.viewer.kill();
+    }
+    preview.viewer.close();
+    File.remove(preview.folder);
+}
+
+// Writes the map if it changed; says once what went wrong; ends the
+// preview when its viewer has ended.
+function refreshPreview(preview) {
+    if (!viewerRunning(preview)) {
+        stopPreview(preview);
+        return;
+    }
+    // The viewer's lines are not needed; its reasons for not showing a
+    // version go to the Issues panel.
+    preview.viewer.readStdOut();
+    const said = preview.viewer.readStdErr().trim();
+    if (said !== "")
+        tiled.warn("groundview preview: " + said, function() {});
+    try {
+        writePreview(preview);
+        preview.failed = "";
+    } catch (error) {
+        if (error.message !== preview.failed)
+            tiled.warn(error.message, function() {});
+        preview.failed = error.message;
+    }
+}
+
+function startPreview(map) {
+    for (const preview of previews) {
+        if (preview.map === map) {
+            if (viewerRunning(preview))
+                return;  // one viewer per map
+            stopPreview(preview);
+            break;
+        }
+    }
+    const folder = makeTemporaryFolder();
+    const preview = {map: map, folder: folder, file: FileInfo.joinPaths(folder, "preview.tmx"), written: null,
+                     failed: ""};
+    try {
+        writePreview(preview);
+        const args = ["--windowed", "--watch", "-C", previewWorkingFolder(map, folder), "--at", viewCentre(map),
+                      preview.file];
+        preview.viewer = new Process();
+        if (!preview.viewer.start(findProgram("groundview"), args))
+            throw new Error("groundview: the viewer could not be started");
+    } catch (error) {
+        File.remove(folder);
+        throw error;
+    }
+    preview.quiet = makeTimer(PreviewQuietMs, false, function() { refreshPreview(preview); });
+    preview.look = makeTimer(PreviewLookMs, true, function() {
+        if (!preview.quiet.running)
+            refreshPreview(preview);
+    });
+    map.regionEdited.connect(function() {
+        if (previews.indexOf(preview) >= 0)
+            preview.quiet.restart();
+    });
+    preview.look.start();
+    previews.push(preview);
+}
+
+tiled.assetAboutToBeClosed.connect(function(asset) {
+    for (const preview of previews.slice())
+        if (preview.map === asset)
+            stopPreview(preview);
+});
+
+const previewAction = tiled.registerAction("GroundviewPreview", function() {
+    const map = tiled.activeAsset;
+    if (!map || !map.isTileMap) {
+        tiled.alert("Open a map to preview it in groundview.", "Preview in groundview");
+        return;
+    }
+    try {
+        startPreview(map);
+    } catch (error) {
+        tiled.alert(error.message, "Preview in groundview");
+    }
+});
+previewAction.text = "Preview in groundview";
+previewAction.shortcut = "Ctrl+Shift+G";
+// Run without a window, Tiled has no Map menu.
+if (tiled.menus.indexOf("Map") >= 0)
+    tiled.extendMenu("Map", [{separator: true}, {action: "GroundviewPreview"}]);

@@ -1,0 +1,198 @@
+# "Preview in groundview" in the real Tiled, in a window on a private Xvfb:
+# the shortcut starts one viewer on a private copy of the map; strokes
+# painted with the mouse reach it without a save (one stroke, one version),
+# and so does an undo, which Tiled does not signal; the screen then shows
+# what boardtool renders of the map as saved afterwards; the board itself
+# is untouched until Ctrl+S; closing the document ends the viewer and
+# removes the copy. Prints the time from a click to the frame that shows
+# it, over ten clicks.
+source "$(dirname "$0")/common.bash"
+
+command -v tiled >/dev/null || { echo "skipped: tiled is not installed (tools/install-deps.sh test installs it)"; exit 77; }
+
+# Tiled's settings and its session (the files it reopens) are private too.
+export XDG_CONFIG_HOME=$SCRATCH/config XDG_DATA_HOME=$SCRATCH/share XDG_RUNTIME_DIR=$SCRATCH/runtime TMPDIR=$SCRATCH/tmp
+mkdir -m 700 "$SCRATCH/runtime"
+mkdir "$SCRATCH/tmp"
+
+# The programs the extension runs: a copy of boardtool, and beside it the
+# viewer. A viewer without --at gets it taken off by a stand-in, which
+# notes the arguments either way; its output is kept.
+mkdir "$SCRATCH/bin"
+cp "$BIN/boardtool" "$SCRATCH/bin/boardtool"
+if "$BIN/groundview" --help 2>&1 | grep -q -- '--at'; then AT_TAKEN=1; else AT_TAKEN=0; fi
+cat >"$SCRATCH/bin/groundview" <<EOF
+#!/bin/bash
+echo "\$*" >>"$SCRATCH/viewer.args"
+args=()
+while [ \$# -gt 0 ]; do
+  if [ "\$1" = --at ] && [ $AT_TAKEN = 0 ]; then shift 2; continue; fi
+  args+=("\$1"); shift
+done
+exec "$BIN/groundview" "\${args[@]}" >>"$SCRATCH/viewer.out" 2>>"$SCRATCH/viewer.err"
+EOF
+chmod +x "$SCRATCH/bin/groundview"
+"$SCRATCH/bin/boardtool" tiled-extension --install >/dev/null
+
+# Test helpers inside Tiled: the brush is one cell of the tileset named in
+# BRUSH, the view shows the map at twice its size centred on cell
+# (VIEW_X, VIEW_Y), and each painted region is said on stderr.
+cat >"$XDG_CONFIG_HOME/tiled/extensions/preview_test.js" <<'EOF'
+tiled.assetOpened.connect(function(map) {
+    if (!map.isTileMap)
+        return;
+    const env = new Process();
+    for (const tileset of map.tilesets) {
+        if (tileset.name.indexOf(env.getEnv("BRUSH")) !== 0)
+            continue;
+        const brush = new TileMap();
+        brush.setSize(1, 1);
+        brush.setTileSize(map.tileWidth, map.tileHeight);
+        const layer = new TileLayer("brush");
+        brush.addLayer(layer);
+        const edit = layer.edit();
+        edit.setTile(0, 0, tileset.tile(0));
+        edit.apply();
+        tiled.mapEditor.currentBrush = brush;
+        break;
+    }
+    map.regionEdited.connect(function(region) {
+        const r = region.boundingRect;
+        print("edited " + r.x + " " + r.y + " " + r.width + " " + r.height);
+    });
+    const timer = Qt.createQmlObject("import QtQml 2.0; Timer { interval: 300 }", tiled, "test-timer");
+    timer.triggered.connect(function() {
+        const view = tiled.mapEditor.currentMapView;
+        view.scale = 2;
+        view.centerOn((Number(env.getEnv("VIEW_X")) + 0.5) * map.tileWidth,
+                      (Number(env.getEnv("VIEW_Y")) + 0.5) * map.tileHeight);
+        print("view ready");
+    });
+    timer.start();
+});
+EOF
+
+# A board of still tiles (so that a screenshot is one exact picture): every
+# cell road, grass beyond the map.
+mkdir -p "$SCRATCH/world/maps"
+cp -r "$SRC/data" "$SCRATCH/world/data"
+cd "$SCRATCH/world"
+echo "3 data/grass.bmp data/road.bmp data/sand.bmp" >maps/tiles.txt
+"$BIN/boardtool" new maps/tiles.txt maps/road.brd >/dev/null
+board=$SCRATCH/world/maps/road.brd
+cp "$board" "$SCRATCH/road.original"
+before=$(ls -R "$SCRATCH/world")
+
+# A screen large enough for Tiled's window above the viewer's.
+Xvfb -displayfd 3 -screen 0 1280x1280x24 -nolisten tcp -noreset 3>"$SCRATCH/display" >/dev/null 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 300); do
+  n=$(cat "$SCRATCH/display" 2>/dev/null || true)
+  [ -n "$n" ] && xdpyinfo -display ":$n" >/dev/null 2>&1 && break
+  sleep 0.1
+done
+export DISPLAY=":$n"
+
+BRUSH="tile 2:" VIEW_X=16 VIEW_Y=15 tiled --new-instance "$board" >"$SCRATCH/tiled.out" 2>"$SCRATCH/tiled.err" &
+TILED_PID=$!
+trap 'kill $TILED_PID 2>/dev/null || true; cleanup' EXIT
+edits() { grep -c '^qml: edited ' "$SCRATCH/tiled.err" || true; }
+reloads() { grep -c '^reloaded ' "$SCRATCH/viewer.out" 2>/dev/null || true; }
+tiled_window=
+for _ in $(seq 300); do
+  grep -q '^qml: view ready' "$SCRATCH/tiled.err" 2>/dev/null &&
+    tiled_window=$(xdotool search --name "^road.brd" 2>/dev/null | head -1 || true)
+  [ -n "$tiled_window" ] && break
+  kill -0 $TILED_PID 2>/dev/null || fail "Tiled ended before showing road.brd: $(cat "$SCRATCH/tiled.err")"
+  sleep 0.1
+done
+[ -n "$tiled_window" ] || fail "Tiled showed no window for road.brd: $(cat "$SCRATCH/tiled.err")"
+focus_window "$tiled_window"
+# Tab: the map alone in the window (no docks), so its centre is the view's
+# centre; B: the stamp brush; then the preview, twice.
+xdotool key Tab b ctrl+shift+g
+viewer=$(wait_for_window $TILED_PID 60) || fail "no viewer window: $(cat "$SCRATCH/viewer.err" "$SCRATCH/tiled.err")"
+focus_window "$tiled_window"
+xdotool key ctrl+shift+g
+sleep 1
+[ "$(xdotool search --class Allegro | wc -l)" = 1 ] || fail "a second preview of the map started a second viewer"
+[ "$(wc -l <"$SCRATCH/viewer.args")" = 1 ] || fail "the viewer was started more than once: $(cat "$SCRATCH/viewer.args")"
+xdotool windowmove "$viewer" 0 760
+
+# The viewer stands at the centre of Tiled's view, cell (16, 15), and reads
+# a copy of the map in a folder of its own under TMPDIR.
+read -r -a args <"$SCRATCH/viewer.args"
+at=${args[5]}
+[ "${args[*]:0:5}" = "--windowed --watch -C $SCRATCH/world --at" ] || fail "the viewer's arguments: ${args[*]}"
+[[ $at =~ ^([0-9]+),([0-9]+)$ ]] && [ $((BASH_REMATCH[1] >> 5)) = 16 ] && [ $((BASH_REMATCH[2] >> 5)) = 15 ] ||
+  fail "--at $at is not in cell (16, 15)"
+preview=${args[6]}
+folder=$(dirname "$preview")
+[ "$(dirname "$folder")" = "$TMPDIR" ] && [ "$(stat -c %a "$folder")" = 700 ] ||
+  fail "the preview is not in a private folder under TMPDIR: $(ls -ld "$folder")"
+
+# Ten clicks, each painting one more cell of row 15 with sand: each reaches
+# the viewer. The time from the click to the frame that first shows it.
+geometry=$(xdotool getwindowgeometry "$tiled_window")
+[[ $geometry =~ Geometry:\ ([0-9]+)x([0-9]+) ]] || fail "Tiled's window geometry: $geometry"
+cx=$((BASH_REMATCH[1] / 2)) cy=$((BASH_REMATCH[2] / 2))
+times=()
+for k in 1 2 3 4 5 6 7 8 9 10; do
+  e=$(edits) r=$(reloads)
+  # (Tiled paints where the pointer was last seen moving.)
+  xdotool mousemove $((cx + 64 * (k - 3))) $cy sleep 0.05
+  t0=$(date +%s.%N)
+  xdotool click 1
+  for _ in $(seq 300); do [ "$(reloads)" -gt "$r" ] && break; sleep 0.01; done
+  [ "$(edits)" -gt "$e" ] || fail "click $k painted nothing: $(tail -3 "$SCRATCH/tiled.err")"
+  line=$(grep '^reloaded ' "$SCRATCH/viewer.out" | sed -n "$((r + 1))p")
+  [[ $line =~ shown\ at\ ([0-9.]+)$ ]] || fail "click $k never reached the viewer: $(cat "$SCRATCH/viewer.err")"
+  times+=("$(awk -v a="$t0" -v b="${BASH_REMATCH[1]}" 'BEGIN { printf "%.1f\n", (b - a) * 1000 }')")
+  sleep 0.6
+done
+grep -q '^qml: edited 14 15 1 1$' "$SCRATCH/tiled.err" && grep -q '^qml: edited 23 15 1 1$' "$SCRATCH/tiled.err" ||
+  fail "the clicks painted elsewhere than cells (14..23, 15): $(grep edited "$SCRATCH/tiled.err")"
+sorted=$(printf '%s\n' "${times[@]}" | sort -n)
+echo "click to frame, 10 clicks: median $(echo "$sorted" | sed -n 5p) ms, worst $(echo "$sorted" | tail -1) ms (${times[*]})"
+
+# One stroke across four cells of row 17: one new version.
+r=$(reloads)
+xdotool mousemove $((cx - 64)) $((cy + 128)) mousedown 1 sleep 0.03 mousemove $cx $((cy + 128)) sleep 0.03 \
+  mousemove $((cx + 64)) $((cy + 128)) sleep 0.03 mousemove $((cx + 128)) $((cy + 128)) sleep 0.03 mouseup 1
+sleep 1
+[ "$(reloads)" = $((r + 1)) ] || fail "one stroke gave $(($(reloads) - r)) versions"
+# An undo is not signalled to scripts, and still reaches the viewer.
+r=$(reloads)
+xdotool key ctrl+z
+for _ in $(seq 200); do [ "$(reloads)" -gt "$r" ] && break; sleep 0.01; done
+[ "$(reloads)" -gt "$r" ] || fail "the undo never reached the viewer"
+sleep 0.5
+
+# The user's board is as it was; nothing was written beside it.
+cmp -s "$board" "$SCRATCH/road.original" || fail "the preview changed the board before it was saved"
+[ "$(ls -R "$SCRATCH/world")" = "$before" ] || fail "the preview wrote beside the board: $(ls -R "$SCRATCH/world")"
+
+# The viewer's screen, against the board as Tiled then saves it.
+focus_window "$viewer"
+hold_key F12 0.3; sleep 0.3
+[ -f Screen.bmp ] || fail "F12 wrote no Screen.bmp: $(cat "$SCRATCH/viewer.err")"
+focus_window "$tiled_window"
+xdotool key ctrl+s
+for _ in $(seq 300); do cmp -s "$board" "$SCRATCH/road.original" || break; sleep 0.1; done
+cmp -s "$board" "$SCRATCH/road.original" && fail "Ctrl+S did not save the board: $(cat "$SCRATCH/tiled.err")"
+pose=(--x 480 --y 480)
+[ $AT_TAKEN = 1 ] && pose=(--x "${at%,*}" --y "${at#*,}")
+"$BIN/boardtool" render maps/road.brd "$SCRATCH/render.bmp" "${pose[@]}" >/dev/null
+"$BIN/boardtool" render "$SCRATCH/road.original" "$SCRATCH/original.bmp" "${pose[@]}" >/dev/null
+"$BIN/viewcheck" view Screen.bmp "$SCRATCH/original.bmp" 2>/dev/null && fail "the viewer still shows the board unpainted"
+"$BIN/viewcheck" view Screen.bmp "$SCRATCH/render.bmp" || fail "the viewer does not show the map as painted"
+
+# Closing the document ends the viewer and removes the copy.
+focus_window "$tiled_window"
+xdotool key ctrl+w
+for _ in $(seq 100); do [ -z "$(xdotool search --class Allegro 2>/dev/null)" ] && break; sleep 0.1; done
+[ -z "$(xdotool search --class Allegro 2>/dev/null)" ] || fail "the viewer outlived the document"
+[ ! -e "$folder" ] || fail "the preview's folder outlived the document: $(ls -la "$folder")"
+kill $TILED_PID
+wait $TILED_PID 2>/dev/null || true
+echo ok
