@@ -36,7 +36,8 @@ chmod +x "$SCRATCH/bin/groundview"
 
 # Test helpers inside Tiled: the brush is one cell of the tileset named in
 # BRUSH, the view shows the map at twice its size centred on cell
-# (VIEW_X, VIEW_Y), and each painted region is said on stderr.
+# (VIEW_X, VIEW_Y), and each painted region is said on stderr with the
+# time Tiled signalled it, in milliseconds since the epoch.
 cat >"$XDG_CONFIG_HOME/tiled/extensions/preview_test.js" <<'EOF'
 tiled.assetOpened.connect(function(map) {
     if (!map.isTileMap)
@@ -58,7 +59,7 @@ tiled.assetOpened.connect(function(map) {
     }
     map.regionEdited.connect(function(region) {
         const r = region.boundingRect;
-        print("edited " + r.x + " " + r.y + " " + r.width + " " + r.height);
+        print("edited " + r.x + " " + r.y + " " + r.width + " " + r.height + " at " + Date.now());
     });
     const timer = Qt.createQmlObject("import QtQml 2.0; Timer { interval: 300 }", tiled, "test-timer");
     timer.triggered.connect(function() {
@@ -136,7 +137,7 @@ folder=$(dirname "$preview")
 geometry=$(xdotool getwindowgeometry "$tiled_window")
 [[ $geometry =~ Geometry:\ ([0-9]+)x([0-9]+) ]] || fail "Tiled's window geometry: $geometry"
 cx=$((BASH_REMATCH[1] / 2)) cy=$((BASH_REMATCH[2] / 2))
-times=()
+times=() signalled=()
 for k in 1 2 3 4 5 6 7 8 9 10; do
   e=$(edits) r=$(reloads)
   # (Tiled paints where the pointer was last seen moving.)
@@ -147,13 +148,23 @@ for k in 1 2 3 4 5 6 7 8 9 10; do
   [ "$(edits)" -gt "$e" ] || fail "click $k painted nothing: $(tail -3 "$SCRATCH/tiled.err")"
   line=$(grep '^reloaded ' "$SCRATCH/viewer.out" | sed -n "$((r + 1))p")
   [[ $line =~ shown\ at\ ([0-9.]+)$ ]] || fail "click $k never reached the viewer: $(cat "$SCRATCH/viewer.err")"
-  times+=("$(awk -v a="$t0" -v b="${BASH_REMATCH[1]}" 'BEGIN { printf "%.1f\n", (b - a) * 1000 }')")
+  shown=${BASH_REMATCH[1]}
+  times+=("$(awk -v a="$t0" -v b="$shown" 'BEGIN { printf "%.1f\n", (b - a) * 1000 }')")
+  edited=$(grep '^qml: edited ' "$SCRATCH/tiled.err" | sed -n "$((e + 1))p")
+  [[ $edited =~ \ at\ ([0-9]+)$ ]] || fail "Tiled's edit $k: '$edited'"
+  signalled+=("$(awk -v a="${BASH_REMATCH[1]}" -v b="$shown" 'BEGIN { printf "%.1f\n", b * 1000 - a }')")
   sleep 0.6
 done
-grep -q '^qml: edited 14 15 1 1$' "$SCRATCH/tiled.err" && grep -q '^qml: edited 23 15 1 1$' "$SCRATCH/tiled.err" ||
+grep -q '^qml: edited 14 15 1 1 ' "$SCRATCH/tiled.err" && grep -q '^qml: edited 23 15 1 1 ' "$SCRATCH/tiled.err" ||
   fail "the clicks painted elsewhere than cells (14..23, 15): $(grep edited "$SCRATCH/tiled.err")"
-sorted=$(printf '%s\n' "${times[@]}" | sort -n)
-echo "click to frame, 10 clicks: median $(echo "$sorted" | sed -n 5p) ms, worst $(echo "$sorted" | tail -1) ms (${times[*]})"
+# The middle of ten: the 5th and 6th's mean.
+summary() {
+  printf '%s\n' "${@:2}" | sort -n |
+    awk -v what="$1" '{ t[NR] = $1 } END { printf "%s: median %.1f ms, worst %.1f ms\n", what, (t[5] + t[6]) / 2, t[NR] }'
+}
+summary "click to frame, 10 clicks" "${times[@]}"
+summary "Tiled's edit signal to frame" "${signalled[@]}"
+echo "each click: ${times[*]}"
 
 # One stroke across four cells of row 17: one new version.
 r=$(reloads)

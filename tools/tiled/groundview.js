@@ -22,8 +22,7 @@
 // - There is no setTimeout; QtQml's Timer, made with Qt.createQmlObject,
 //   is the timer there is.
 // - File.move() over an existing file removes it first, so a reader can
-//   find no file at all in between: renames that must replace a file
-//   atomically run mv.
+//   find no file at all in between.
 // - map.regionEdited is the only edit signal: it fires for painting and
 //   erasing, not for a layer shown or hidden, a tileset changed, an undo
 //   or a script's edit.
@@ -218,31 +217,30 @@ function readText(fileName) {
     return text;
 }
 
-// Replaces `to` with `from` in one rename, so that the viewer reads either
-// the old version or the new one, never a part.
-function renameOver(from, to) {
-    const process = new Process();
-    const status = process.exec("mv", ["-f", "-T", "--", from, to], false);
-    const said = process.readStdErr().trim();
-    process.close();
-    if (status !== 0)
-        throw new Error("groundview: cannot rename " + from + " to " + to + ": " + (said || "status " + status));
-}
-
-// Writes the preview's map when it differs from the version last written.
-function writePreview(preview) {
-    const next = FileInfo.joinPaths(preview.folder, "next.tmx");
-    const failed = tiled.mapFormat("tmx").write(preview.map, next);
+function writeMap(preview, fileName) {
+    const failed = tiled.mapFormat("tmx").write(preview.map, fileName);
     if (failed)
         throw new Error("groundview: cannot write the preview of " + (preview.map.fileName || "the map") + ": " +
                         failed);
-    const text = readText(next);
-    if (text === preview.written) {
+}
+
+// Writes the preview's map: after a stroke at once, else only when it
+// differs from the version last written. Tiled's TMX writer replaces a
+// file through a new one renamed over it (its "safe writing", on unless
+// turned off in its preferences), so the viewer reads either the old
+// version or the new one; with safe writing off it may meet a part, which
+// it refuses, keeping what it showed, until the rest is there.
+function writePreview(preview, painted) {
+    if (!painted) {
+        const next = FileInfo.joinPaths(preview.folder, "next.tmx");
+        writeMap(preview, next);
+        const text = readText(next);
         File.remove(next);
-        return;
+        if (text === preview.written)
+            return;
     }
-    renameOver(next, preview.file);
-    preview.written = text;
+    writeMap(preview, preview.file);
+    preview.written = readText(preview.file);
 }
 
 // The folder the viewer runs in: for a board, the one its image names are
@@ -288,7 +286,7 @@ function stopPreview(preview) {
 
 // Writes the map if it changed; says once what went wrong; ends the
 // preview when its viewer has ended.
-function refreshPreview(preview) {
+function refreshPreview(preview, painted) {
     if (!viewerRunning(preview)) {
         stopPreview(preview);
         return;
@@ -300,7 +298,7 @@ function refreshPreview(preview) {
     if (said !== "")
         tiled.warn("groundview preview: " + said, function() {});
     try {
-        writePreview(preview);
+        writePreview(preview, painted);
         preview.failed = "";
     } catch (error) {
         if (error.message !== preview.failed)
@@ -322,7 +320,7 @@ function startPreview(map) {
     const preview = {map: map, folder: folder, file: FileInfo.joinPaths(folder, "preview.tmx"), written: null,
                      failed: ""};
     try {
-        writePreview(preview);
+        writePreview(preview, true);
         const args = ["--windowed", "--watch", "-C", previewWorkingFolder(map, folder), "--at", viewCentre(map),
                       preview.file];
         preview.viewer = new Process();
@@ -332,10 +330,10 @@ function startPreview(map) {
         File.remove(folder);
         throw error;
     }
-    preview.quiet = makeTimer(PreviewQuietMs, false, function() { refreshPreview(preview); });
+    preview.quiet = makeTimer(PreviewQuietMs, false, function() { refreshPreview(preview, true); });
     preview.look = makeTimer(PreviewLookMs, true, function() {
         if (!preview.quiet.running)
-            refreshPreview(preview);
+            refreshPreview(preview, false);
     });
     map.regionEdited.connect(function() {
         if (previews.indexOf(preview) >= 0)
