@@ -71,6 +71,10 @@ tiled.assetOpened.connect(function(map) {
     });
     timer.start();
 });
+// Ctrl+Alt+O opens the map OPEN_NEXT.
+const open = tiled.registerAction("PreviewTestOpen", function() { tiled.open(new Process().getEnv("OPEN_NEXT")); });
+open.shortcut = "Ctrl+Alt+O";
+tiled.extendMenu("File", [{action: "PreviewTestOpen"}]);
 EOF
 
 # A board of still tiles (so that a screenshot is one exact picture): every
@@ -94,7 +98,7 @@ for _ in $(seq 300); do
 done
 export DISPLAY=":$n"
 
-BRUSH="tile 2:" VIEW_X=16 VIEW_Y=15 tiled --new-instance "$board" >"$SCRATCH/tiled.out" 2>"$SCRATCH/tiled.err" &
+BRUSH="tile 2:" VIEW_X=16 VIEW_Y=15 OPEN_NEXT=$SCRATCH/world/maps/road.tmj tiled --new-instance "$board" >"$SCRATCH/tiled.out" 2>"$SCRATCH/tiled.err" &
 TILED_PID=$!
 trap 'kill $TILED_PID 2>/dev/null || true; cleanup' EXIT
 edits() { grep -c '^qml: edited ' "$SCRATCH/tiled.err" || true; }
@@ -204,6 +208,32 @@ xdotool key ctrl+w
 for _ in $(seq 100); do [ -z "$(xdotool search --class Allegro 2>/dev/null)" ] && break; sleep 0.1; done
 [ -z "$(xdotool search --class Allegro 2>/dev/null)" ] || fail "the viewer outlived the document"
 [ ! -e "$folder" ] || fail "the preview's folder outlived the document: $(ls -la "$folder")"
-kill $TILED_PID
-wait $TILED_PID 2>/dev/null || true
+
+# A JSON map exported from the board, in Tiled: its cells keep the board's
+# image names, relative to the folder the export ran in, where the viewer
+# runs, and it shows what the board shows.
+"$BIN/boardtool" export maps/road.brd maps/road.tmj >/dev/null
+rm Screen.bmp
+views=$(grep -c '^qml: view ready' "$SCRATCH/tiled.err")
+xdotool key ctrl+alt+o
+for _ in $(seq 100); do [ "$(grep -c '^qml: view ready' "$SCRATCH/tiled.err")" -gt "$views" ] && break; sleep 0.1; done
+xdotool key ctrl+shift+g
+viewer=$(wait_for_window $TILED_PID 60) || fail "no viewer window for road.tmj: $(cat "$SCRATCH/viewer.err" "$SCRATCH/tiled.err")"
+read -r -a args < <(sed -n 2p "$SCRATCH/viewer.args")
+[ "${args[*]:0:4}" = "--windowed --watch -C $SCRATCH/world" ] || fail "the viewer's arguments for road.tmj: ${args[*]}"
+folder=$(dirname "${args[6]}")
+sleep 1
+focus_window "$viewer"
+hold_key F12 0.3; sleep 0.3
+[ -f Screen.bmp ] || fail "F12 wrote no Screen.bmp: $(cat "$SCRATCH/viewer.err")"
+"$BIN/viewcheck" view Screen.bmp "$SCRATCH/render.bmp" || fail "the viewer of road.tmj does not show the board"
+
+# Quitting Tiled ends the viewer and removes the copy.
+focus_window "$tiled_window"
+xdotool key ctrl+q
+wait_for_exit $TILED_PID 30
+for _ in $(seq 100); do [ -z "$(xdotool search --class Allegro 2>/dev/null)" ] && break; sleep 0.1; done
+[ -z "$(xdotool search --class Allegro 2>/dev/null)" ] || fail "the viewer outlived Tiled"
+[ ! -e "$folder" ] || fail "the preview's folder outlived Tiled: $(ls -la "$folder")"
+[ -z "$(ls -A "$TMPDIR" | grep -v '^qtsingleapp-tiled-')" ] || fail "left in TMPDIR: $(ls -A "$TMPDIR")"
 echo ok

@@ -243,9 +243,24 @@ function writePreview(preview, painted) {
     preview.written = readText(preview.file);
 }
 
+// The board image names that a map exported from a board carries in its
+// tilesets' names ("tile 0: data\water.bmp", "tile 0: data\water.bmp
+// (frames 0..3, 6 ticks each)"), with forward slashes.
+function exportedImageNames(map) {
+    const names = [];
+    for (const tileset of map.tilesets) {
+        const found = /^tile [0-9]+: (.*?)(?: \(frames [^)]*\))?$/.exec(tileset.name);
+        if (found)
+            names.push(found[1].split("\\").join("/"));
+    }
+    return names;
+}
+
 // The folder the viewer runs in: for a board, the one its image names are
-// relative to; for a Tiled map, its own (its paths are written relative to
-// the preview, so any would do).
+// relative to. A Tiled map's own paths are written relative to the preview,
+// so any folder would do for them; but cells of a map exported from a board
+// keep the board's image names, relative to the folder the export ran in:
+// the nearest folder at or above the map's that holds them all.
 function previewWorkingFolder(map, temporary) {
     if (map.fileName === "")
         return temporary;
@@ -254,6 +269,15 @@ function previewWorkingFolder(map, temporary) {
         return imageFolders.get(name);
     if (FileInfo.suffix(name).toLowerCase() === "brd" && File.exists(name))
         return imageFolder(name, name);
+    const names = exportedImageNames(map);
+    if (names.length > 0) {
+        for (let folder = FileInfo.path(name);; folder = FileInfo.path(folder)) {
+            if (names.every(function(image) { return File.exists(FileInfo.joinPaths(folder, image)); }))
+                return folder;
+            if (FileInfo.path(folder) === folder)
+                break;
+        }
+    }
     return FileInfo.path(name);
 }
 
