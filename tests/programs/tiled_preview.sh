@@ -3,8 +3,8 @@
 # painted with the mouse reach it without a save (one stroke, one version),
 # and so does an undo, which Tiled does not signal; the screen then shows
 # what boardtool renders of the map as saved afterwards; the board itself
-# is untouched until Ctrl+S; closing the document ends the viewer and
-# removes the copy. Prints the time from a click to the frame that shows
+# is untouched until Ctrl+S; closing the document, quitting Tiled or
+# killing it ends the viewer and removes the copy. Prints the time from a click to the frame that shows
 # it, over ten clicks.
 source "$(dirname "$0")/common.bash"
 
@@ -170,10 +170,11 @@ summary "click to frame, 10 clicks" "${times[@]}"
 summary "Tiled's edit signal to frame" "${signalled[@]}"
 echo "each click: ${times[*]}"
 
-# One stroke across four cells of row 17: one new version.
+# One stroke across four cells of row 17, the pointer moving every 10 ms as
+# a hand drags it: one new version.
 r=$(reloads)
-xdotool mousemove $((cx - 64)) $((cy + 128)) mousedown 1 sleep 0.03 mousemove $cx $((cy + 128)) sleep 0.03 \
-  mousemove $((cx + 64)) $((cy + 128)) sleep 0.03 mousemove $((cx + 128)) $((cy + 128)) sleep 0.03 mouseup 1
+xdotool mousemove $((cx - 64)) $((cy + 128)) mousedown 1 sleep 0.01 mousemove $cx $((cy + 128)) sleep 0.01 \
+  mousemove $((cx + 64)) $((cy + 128)) sleep 0.01 mousemove $((cx + 128)) $((cy + 128)) sleep 0.01 mouseup 1
 sleep 1
 [ "$(reloads)" = $((r + 1)) ] || fail "one stroke gave $(($(reloads) - r)) versions"
 # An undo is not signalled to scripts, and still reaches the viewer.
@@ -236,4 +237,21 @@ for _ in $(seq 100); do [ -z "$(xdotool search --class Allegro 2>/dev/null)" ] &
 [ -z "$(xdotool search --class Allegro 2>/dev/null)" ] || fail "the viewer outlived Tiled"
 [ ! -e "$folder" ] || fail "the preview's folder outlived Tiled: $(ls -la "$folder")"
 [ -z "$(ls -A "$TMPDIR" | grep -v '^qtsingleapp-tiled-')" ] || fail "left in TMPDIR: $(ls -A "$TMPDIR")"
+
+# Tiled killed: the viewer ends within a few seconds, and its folder goes.
+tiled --new-instance "$SCRATCH/world/maps/road.tmj" >"$SCRATCH/tiled.out" 2>"$SCRATCH/tiled.err" &
+TILED_PID=$!
+for _ in $(seq 300); do grep -q '^qml: view ready' "$SCRATCH/tiled.err" 2>/dev/null && break; sleep 0.1; done
+tiled_window=$(xdotool search --name "^road.tmj" 2>/dev/null | head -1 || true)
+[ -n "$tiled_window" ] || fail "Tiled showed no window for road.tmj: $(cat "$SCRATCH/tiled.err")"
+focus_window "$tiled_window"
+xdotool key ctrl+shift+g
+wait_for_window $TILED_PID 60 >/dev/null || fail "no viewer window for road.tmj: $(cat "$SCRATCH/viewer.err")"
+folder=$(dirname "$(sed -n 3p "$SCRATCH/viewer.args" | awk '{ print $NF }')")
+[ -d "$folder" ] || fail "no preview folder $folder"
+kill -KILL $TILED_PID
+wait $TILED_PID 2>/dev/null || true
+for _ in $(seq 50); do [ -z "$(xdotool search --class Allegro 2>/dev/null)" ] && break; sleep 0.1; done
+[ -z "$(xdotool search --class Allegro 2>/dev/null)" ] || fail "the viewer outlived a killed Tiled"
+[ ! -e "$folder" ] || fail "the preview's folder outlived a killed Tiled"
 echo ok

@@ -191,13 +191,28 @@ tiled.registerMapFormat("groundview", {
 
 // One stroke is one write: the map is written once it has stayed unpainted
 // this long (the events of a stroke come closer together).
-const PreviewQuietMs = 40;
+const PreviewQuietMs = 50;
 // What Tiled does not signal (a layer shown or hidden, a tileset changed,
 // an undo) is found by writing the map this often to a scratch name and
 // keeping it only when it differs from the last version written.
 const PreviewLookMs = 250;
 // A board cell is 32 world units wide, whatever the map's tile size.
 const CellUnits = 32;
+
+// Runs the viewer (the arguments after the preview's folder) for as long as
+// Tiled, which started this shell, runs: when Tiled ends without closing
+// its documents (killed, crashed), the viewer ends and the folder goes too.
+// SIGTERM ends the viewer with it.
+const ViewerWatch = [
+    'folder=$1; shift',
+    '"$@" & viewer=$!',
+    'trap \'kill $viewer 2>/dev/null; exit 0\' TERM INT HUP',
+    'while kill -0 $viewer 2>/dev/null; do',
+    '  if ! kill -0 $PPID 2>/dev/null; then kill $viewer 2>/dev/null; rm -rf -- "$folder"; exit 0; fi',
+    '  sleep 1 & wait $!',
+    'done',
+    'wait $viewer',
+].join("\n");
 
 // The maps being previewed: {map, folder, file, written, viewer, quiet, look}.
 const previews = [];
@@ -348,7 +363,8 @@ function startPreview(map) {
         const args = ["--windowed", "--watch", "-C", previewWorkingFolder(map, folder), "--at", viewCentre(map),
                       preview.file];
         preview.viewer = new Process();
-        if (!preview.viewer.start(findProgram("groundview"), args))
+        if (!preview.viewer.start("/bin/sh", ["-c", ViewerWatch, "groundview-preview", folder,
+                                              findProgram("groundview")].concat(args)))
             throw new Error("groundview: the viewer could not be started");
     } catch (error) {
         File.remove(folder);
