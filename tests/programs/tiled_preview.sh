@@ -239,6 +239,7 @@ for _ in $(seq 100); do [ -z "$(xdotool search --class Allegro 2>/dev/null)" ] &
 [ -z "$(ls -A "$TMPDIR" | grep -v '^qtsingleapp-tiled-')" ] || fail "left in TMPDIR: $(ls -A "$TMPDIR")"
 
 # Tiled killed: the viewer ends within a few seconds, and its folder goes.
+# (Escape first: the viewer closed by hand ends its preview.)
 tiled --new-instance "$SCRATCH/world/maps/road.tmj" >"$SCRATCH/tiled.out" 2>"$SCRATCH/tiled.err" &
 TILED_PID=$!
 for _ in $(seq 300); do grep -q '^qml: view ready' "$SCRATCH/tiled.err" 2>/dev/null && break; sleep 0.1; done
@@ -246,8 +247,22 @@ tiled_window=$(xdotool search --name "^road.tmj" 2>/dev/null | head -1 || true)
 [ -n "$tiled_window" ] || fail "Tiled showed no window for road.tmj: $(cat "$SCRATCH/tiled.err")"
 focus_window "$tiled_window"
 xdotool key ctrl+shift+g
-wait_for_window $TILED_PID 60 >/dev/null || fail "no viewer window for road.tmj: $(cat "$SCRATCH/viewer.err")"
+viewer=$(wait_for_window $TILED_PID 60) || fail "no viewer window for road.tmj: $(cat "$SCRATCH/viewer.err")"
 folder=$(dirname "$(sed -n 3p "$SCRATCH/viewer.args" | awk '{ print $NF }')")
+[ -d "$folder" ] || fail "no preview folder $folder"
+# The viewer closed with Esc ends the preview; the shortcut starts another.
+focus_window "$viewer"
+for _ in $(seq 6); do
+  hold_key Escape 0.3
+  for _ in $(seq 20); do [ -z "$(xdotool search --class Allegro 2>/dev/null)" ] && break; sleep 0.1; done
+  [ -z "$(xdotool search --class Allegro 2>/dev/null)" ] && break
+done
+for _ in $(seq 30); do [ -e "$folder" ] || break; sleep 0.1; done
+[ ! -e "$folder" ] || fail "the preview's folder outlived its viewer"
+focus_window "$tiled_window"
+xdotool key ctrl+shift+g
+wait_for_window $TILED_PID 60 >/dev/null || fail "no second viewer for road.tmj: $(cat "$SCRATCH/viewer.err")"
+folder=$(dirname "$(sed -n 4p "$SCRATCH/viewer.args" | awk '{ print $NF }')")
 [ -d "$folder" ] || fail "no preview folder $folder"
 kill -KILL $TILED_PID
 wait $TILED_PID 2>/dev/null || true

@@ -202,19 +202,24 @@ const CellUnits = 32;
 // Runs the viewer (the arguments after the preview's folder) for as long as
 // Tiled, which started this shell, runs: when Tiled ends without closing
 // its documents (killed, crashed), the viewer ends and the folder goes too.
-// SIGTERM ends the viewer with it.
+// SIGTERM ends the viewer with it. When the viewer ends by itself the folder
+// goes as well, which is how the extension learns of it: Process cannot
+// tell whether a started process still runs.
 const ViewerWatch = [
     'folder=$1; shift',
     '"$@" & viewer=$!',
-    'trap \'kill $viewer 2>/dev/null; exit 0\' TERM INT HUP',
-    'while kill -0 $viewer 2>/dev/null; do',
-    '  if ! kill -0 $PPID 2>/dev/null; then kill $viewer 2>/dev/null; rm -rf -- "$folder"; exit 0; fi',
-    '  sleep 1 & wait $!',
-    'done',
+    '(while kill -0 $PPID 2>/dev/null; do sleep 1; done; kill $viewer 2>/dev/null; rm -rf -- "$folder") &',
+    'watch=$!',
+    'trap \'kill $viewer $watch 2>/dev/null; exit 0\' TERM INT HUP',
     'wait $viewer',
+    'status=$?',
+    'kill $watch 2>/dev/null',
+    'rm -rf -- "$folder"',
+    'exit $status',
 ].join("\n");
 
-// The maps being previewed: {map, folder, file, written, viewer, quiet, look}.
+// The maps being previewed: {map, folder, file, written, failed, viewer,
+// quiet, look, painted}.
 const previews = [];
 
 function makeTimer(milliseconds, repeat, onTimeout) {
@@ -305,15 +310,18 @@ function viewCentre(map) {
 }
 
 function viewerRunning(preview) {
-    return !preview.viewer.waitForFinished(0);
+    return File.exists(preview.folder);
 }
 
 function stopPreview(preview) {
     const index = previews.indexOf(preview);
     if (index >= 0)
         previews.splice(index, 1);
+    preview.map.regionEdited.disconnect(preview.painted);
     preview.quiet.stop();
     preview.look.stop();
+    preview.quiet.destroy();
+    preview.look.destroy();
     if (viewerRunning(preview)) {
         preview.viewer.terminate();
         if (!preview.viewer.waitForFinished(1000))
@@ -375,10 +383,8 @@ function startPreview(map) {
         if (!preview.quiet.running)
             refreshPreview(preview, false);
     });
-    map.regionEdited.connect(function() {
-        if (previews.indexOf(preview) >= 0)
-            preview.quiet.restart();
-    });
+    preview.painted = function() { preview.quiet.restart(); };
+    map.regionEdited.connect(preview.painted);
     preview.look.start();
     previews.push(preview);
 }
