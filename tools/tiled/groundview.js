@@ -194,7 +194,8 @@ tiled.registerMapFormat("groundview", {
 const PreviewQuietMs = 50;
 // What Tiled does not signal (a layer shown or hidden, a tileset changed,
 // an undo) is found by writing the map this often to a scratch name and
-// keeping it only when it differs from the last version written.
+// keeping it only when it differs from the last version written; less often
+// when a look takes more than a tenth of that.
 const PreviewLookMs = 250;
 // A board cell is 32 world units wide, whatever the map's tile size.
 const CellUnits = 32;
@@ -252,10 +253,14 @@ function writeMap(preview, fileName) {
 // it refuses, keeping what it showed, until the rest is there.
 function writePreview(preview, painted) {
     if (!painted) {
+        const started = Date.now();
         const next = FileInfo.joinPaths(preview.folder, "next.tmx");
         writeMap(preview, next);
         const text = readText(next);
         File.remove(next);
+        // Looking costs Tiled at most a tenth of its time, however large
+        // the map.
+        preview.look.interval = Math.max(PreviewLookMs, 10 * (Date.now() - started));
         if (text === preview.written)
             return;
     }
