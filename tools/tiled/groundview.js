@@ -26,9 +26,14 @@
 // - map.regionEdited is the only edit signal: it fires for painting and
 //   erasing, not for a layer shown or hidden, a tileset changed, an undo
 //   or a script's edit.
+// - tiled.warn() fills the Issues panel; run without a window it prints
+//   nothing, so warnings also go to the console.
+// - A started Process cannot say whether it still runs: waitForFinished(0)
+//   answers false for a process already seen to end.
 
 // The boardtool that copied this file here; `boardtool tiled-extension
-// --install` and `cmake --install` fill it in. Empty: look on PATH only.
+// --install` and `cmake --install` fill it in. The viewer is looked for
+// beside it. Empty: look on PATH only.
 const installedBoardtool = "";
 
 // Each board read in this session, by its absolute name: the folder its image
