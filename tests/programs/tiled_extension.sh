@@ -7,7 +7,8 @@ source "$(dirname "$0")/common.bash"
 command -v tiled >/dev/null || { echo "skipped: tiled is not installed (tools/install-deps.sh test installs it)"; exit 77; }
 
 export QT_QPA_PLATFORM=offscreen
-export XDG_CONFIG_HOME=$SCRATCH/config XDG_RUNTIME_DIR=$SCRATCH/runtime TMPDIR=$SCRATCH/tmp
+# Tiled keeps its session (the files it reopens) in XDG_DATA_HOME: private too.
+export XDG_CONFIG_HOME=$SCRATCH/config XDG_DATA_HOME=$SCRATCH/share XDG_RUNTIME_DIR=$SCRATCH/runtime TMPDIR=$SCRATCH/tmp
 mkdir -m 700 "$SCRATCH/runtime"
 mkdir "$SCRATCH/tmp"
 EXTENSION=$XDG_CONFIG_HOME/tiled/extensions/groundview.js
