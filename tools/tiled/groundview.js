@@ -344,16 +344,16 @@ function stopPreview(preview) {
 // Writes the map if it changed; says once what went wrong; ends the
 // preview when its viewer has ended.
 function refreshPreview(preview, painted) {
-    if (!viewerRunning(preview)) {
-        stopPreview(preview);
-        return;
-    }
     // The viewer's lines are not needed; its reasons for not showing a
-    // version go to the Issues panel.
+    // version, or for ending, go to the Issues panel.
     preview.viewer.readStdOut();
     const said = preview.viewer.readStdErr().trim();
     if (said !== "")
         tiled.warn("groundview preview: " + said, function() {});
+    if (!viewerRunning(preview)) {
+        stopPreview(preview);
+        return;
+    }
     try {
         writePreview(preview, painted);
         preview.failed = "";
