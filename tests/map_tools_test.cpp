@@ -162,6 +162,8 @@ TEST(BoardtoolSet, ChangesOnlyTheFieldsAskedForAndKeepsTheRestOfTheFile)
     WriteBytes("anim.brd", bytes);
     chmod("anim.brd", 0640);
 
+    SaveImage("night.bmp", MakeSolidBitmap(2880, 101, 0x0842).get());
+    SaveImage("d.bmp", NumberedTile(2, 4).get());
     CommandResult result = RunCommand(Boardtool("set anim.brd --dry-run --sky night.bmp"));
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "sky: 'sky.bmp' -> 'night.bmp'\nanim.brd: not changed (--dry-run)\n");
@@ -226,6 +228,44 @@ TEST(BoardtoolSet, RefusesValuesBeyondTheFormatAndLeavesTheFile)
               "boardtool: nothing to change: give --sky, --tile, --outside-delay, --outside-last or --float\n");
 
     EXPECT_EQ(RunCommand(Boardtool("set none.brd --sky ok.bmp")).status, 1);
+}
+
+TEST(BoardtoolSet, RefusesAnImageItCannotLoadUnlessForced)
+{
+    ScratchDir dir;
+    MakeAnimatedMap();
+    WriteBytes("notes.bmp", Bytes{'n', 'o', 't', 'e', 's'});
+    ASSERT_EQ(mkdir("folder.bmp", 0755), 0);
+    const Bytes before = ReadBytes("anim.brd");
+    struct Case {
+        std::string options;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"--sky sunset.bmp", "boardtool: --sky: sunset.bmp: cannot open: No such file or directory"},
+        {"--tile 2=notes.bmp", "boardtool: --tile 2: notes.bmp: not an image in a format we read"},
+        {"--tile 1=a.bmp --tile 0=folder.bmp", "boardtool: --tile 0: folder.bmp: is a directory"},
+        {"--sky sunset.bmp --dry-run", "boardtool: --sky: sunset.bmp: cannot open"},
+    };
+    for (const Case& c : cases) {
+        const CommandResult result = RunCommand(Boardtool("set anim.brd " + c.options));
+        EXPECT_EQ(result.status, 1) << c.options;
+        EXPECT_EQ(result.err.rfind(c.error, 0), 0u) << c.options << ": " << result.err;
+        EXPECT_NE(result.err.find("nothing was changed (--force stores the name anyway)"), std::string::npos)
+            << result.err;
+        EXPECT_EQ(result.out, "") << c.options;
+        EXPECT_TRUE(ReadBytes("anim.brd") == before) << c.options;
+    }
+
+    // With --force the name is stored, and the reason still said.
+    const CommandResult forced = RunCommand(Boardtool("set anim.brd --sky sunset.bmp --tile 1=c.bmp --force"));
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(forced.err, "boardtool: warning: --sky: sunset.bmp: cannot open: No such file or directory; "
+                          "stored anyway (--force)\n");
+    World world;
+    ASSERT_EQ(world.LoadMap("anim.brd"), 0);
+    EXPECT_STREQ(world.SkyName, "sunset.bmp");
+    EXPECT_STREQ(world.TileNames[1], "c.bmp");
 }
 
 TEST(Boardtool, NamesAnUnknownCommandAndListsTheCommands)

@@ -132,7 +132,7 @@ TEST(WriteCommands, NothingIsWrittenThroughASymbolicLink)
         std::string command;
     };
     const Case cases[] = {
-        {"link.brd", "real.brd", "set link.brd --sky other.bmp"},
+        {"link.brd", "real.brd", "set link.brd --sky t1.bmp"},
         {"new.brd", "nowhere.brd", "new tiles.txt new.brd"},
         {"out.brd", "victim", "import --force map.tmx out.brd --images imgs"},
         {"out.tmx", "victim", "export --force real.brd out.tmx"},

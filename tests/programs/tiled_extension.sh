@@ -7,7 +7,8 @@ source "$(dirname "$0")/common.bash"
 command -v tiled >/dev/null || { echo "skipped: tiled is not installed (tools/install-deps.sh test installs it)"; exit 77; }
 
 export QT_QPA_PLATFORM=offscreen
-export XDG_CONFIG_HOME=$SCRATCH/config XDG_RUNTIME_DIR=$SCRATCH/runtime TMPDIR=$SCRATCH/tmp
+# Tiled keeps its session (the files it reopens) in XDG_DATA_HOME: private too.
+export XDG_CONFIG_HOME=$SCRATCH/config XDG_DATA_HOME=$SCRATCH/share XDG_RUNTIME_DIR=$SCRATCH/runtime TMPDIR=$SCRATCH/tmp
 mkdir -m 700 "$SCRATCH/runtime"
 mkdir "$SCRATCH/tmp"
 EXTENSION=$XDG_CONFIG_HOME/tiled/extensions/groundview.js
@@ -201,6 +202,48 @@ run_tiled --export-map "$SCRATCH/isometric.tmx" "$kept"
 [ $STATUS -eq 1 ] || fail "an isometric map: Tiled's status $STATUS, expected 1"
 grep -q "^qml: boardtool: maps/kept.brd: " "$SCRATCH/err" || fail "an isometric map: Tiled said '$(cat "$SCRATCH/err")'"
 cmp -s "$SRC/data/test.brd" "$kept" || fail "a refused save changed the board"
+
+# A board whose name reads as an option, in the folder boardtool runs in:
+# saved, not taken for -h (help, status 0, nothing written).
+dashed=$SCRATCH/world/-h.brd
+cp "$SRC/data/test.brd" "$dashed"
+inode=$(stat -c %i "$dashed")
+run_tiled --export-map "$SCRATCH/test.tmx" "$dashed"
+[ $STATUS -eq 0 ] || fail "saving -h.brd: Tiled's status $STATUS: $(cat "$SCRATCH/err")"
+[ "$(stat -c %i "$dashed")" != "$inode" ] || fail "saving -h.brd wrote nothing: $(cat "$SCRATCH/err")"
+same_body "$SRC/data/test.brd" "$dashed" "saved as -h.brd"
+rm "$dashed"
+
+# What import warns about reaches Tiled, naming the board, not the
+# temporary map: an object layer is left out.
+sed 's|</map>| <objectgroup id="9" name="notes"><object id="1" x="1" y="1"/></objectgroup>\n</map>|' \
+  "$SCRATCH/test.tmx" >"$SCRATCH/objects.tmx"
+run_tiled --export-map groundview "$SCRATCH/objects.tmx" "$SCRATCH/world/maps/objects.brd"
+[ $STATUS -eq 0 ] || fail "a map with an object layer: Tiled's status $STATUS: $(cat "$SCRATCH/err")"
+grep -q "^qml: boardtool: warning: .*notes" "$SCRATCH/err" ||
+  fail "the left-out object layer was not reported: '$(cat "$SCRATCH/err")'"
+grep -q "groundview-tiled-" "$SCRATCH/err" && fail "a warning names the temporary map: $(cat "$SCRATCH/err")"
+rm "$SCRATCH/world/maps/objects.brd"
+
+# A boardtool whose import fails without a word, or ends with 0 having
+# written nothing: neither is a save, and the board stays as it was.
+mkdir "$SCRATCH/fake"
+cp "$BIN/boardtool" "$SCRATCH/fake/boardtool.real"
+cp "$BIN/boardtool" "$SCRATCH/fake/boardtool"
+XDG_CONFIG_HOME=$SCRATCH/fakeconfig "$SCRATCH/fake/boardtool" tiled-extension --install >/dev/null
+for import in 'exit 0' 'exit 3'; do
+  cat >"$SCRATCH/fake/boardtool" <<EOF
+#!/bin/sh
+for a in "\$@"; do [ "\$a" = import ] && { $import; }; done
+exec "$SCRATCH/fake/boardtool.real" "\$@"
+EOF
+  chmod +x "$SCRATCH/fake/boardtool"
+  XDG_CONFIG_HOME=$SCRATCH/fakeconfig run_tiled --export-map "$SCRATCH/test.tmx" "$kept"
+  [ $STATUS -eq 1 ] || fail "a boardtool import that does '$import': Tiled's status $STATUS, expected 1"
+  grep -q "^qml: groundview: .*boardtool" "$SCRATCH/err" ||
+    fail "a boardtool import that does '$import': Tiled said '$(cat "$SCRATCH/err")'"
+  cmp -s "$SRC/data/test.brd" "$kept" || fail "a boardtool import that does '$import' changed the board"
+done
 
 # Without boardtool: Tiled names what the extension looked for.
 mkdir "$SCRATCH/gone"

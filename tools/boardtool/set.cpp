@@ -1,7 +1,9 @@
 // boardtool set: changes the sky, tile image names and the animation of the
 // ground outside the map in an existing board file, through SaveMap, which
 // keeps the header, the gap before the body and whatever follows it, and
-// replaces the file whole or not at all.
+// replaces the file whole or not at all. An image name that cannot be loaded
+// from the working directory is refused unless --force: the viewer would
+// show a placeholder in its place.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +14,7 @@
 
 #include "command.h"
 #include "inspect.h"  // Required for: Printable()
+#include "core/bitmap.h"  // Required for: LoadImage(), as the viewer loads images
 #include "core/world.h"
 #include "files/files.h"
 
@@ -24,6 +27,7 @@ struct SetArguments {
     OutsideOptions outside;
     std::optional<float> extraFloat;
     bool dryRun = false;
+    bool force = false;
 };
 
 // A name fits a 128-byte slot with its NUL.
@@ -51,6 +55,22 @@ std::string Quoted(const char* name)
     return "'" + Printable(name) + "'";
 }
 
+// Each new image name as the viewer would load it. Unloadable ones are
+// refused (1), or with --force only said on stderr (0).
+int RefuseUnloadable(const std::vector<std::pair<std::string, std::string>>& images, bool force)
+{
+    for (const auto& [what, name] : images) {
+        Error error;
+        if (LoadImage(name.c_str(), error))
+            continue;
+        const std::string message = what + ": " + error.Message();
+        if (!force)
+            return Refuse(message + "; nothing was changed (--force stores the name anyway)");
+        std::fprintf(stderr, "boardtool: warning: %s; stored anyway (--force)\n", message.c_str());
+    }
+    return 0;
+}
+
 int RunSet(const SetArguments& args)
 {
     World world;
@@ -58,12 +78,14 @@ int RunSet(const SetArguments& args)
         return Refuse(world.LastError());
 
     std::vector<std::string> changes;
+    std::vector<std::pair<std::string, std::string>> images;  // what, name
     std::string error;
     if (args.sky) {
         if (!NameFits(*args.sky, "--sky", error))
             return Refuse(error);
         changes.push_back("sky: " + Quoted(world.SkyName) + " -> " + Quoted(args.sky->c_str()));
         PutName(world.SkyName, *args.sky);
+        images.emplace_back("--sky", *args.sky);
     }
     for (const std::string& tile : args.tiles) {
         const size_t equals = tile.find('=');
@@ -81,6 +103,7 @@ int RunSet(const SetArguments& args)
         changes.push_back("tile " + std::to_string(k) + ": " + Quoted(world.TileNames[k]) + " -> " +
                           Quoted(name.c_str()));
         PutName(world.TileNames[k], name);
+        images.emplace_back("--tile " + std::to_string(k), name);
     }
     if (const int refused = RefuseOutside(args.outside))
         return refused;
@@ -106,6 +129,8 @@ int RunSet(const SetArguments& args)
     if (changes.empty())
         return Refuse("nothing to change: give --sky, --tile, --outside-delay, --outside-last or --float");
 
+    if (const int refused = RefuseUnloadable(images, args.force))
+        return refused;
     for (const std::string& change : changes)
         std::printf("%s\n", change.c_str());
     if (args.dryRun) {
@@ -128,5 +153,6 @@ CommandRun SetupSet(CLI::App* command)
     AddOutsideOptions(command, args->outside);
     command->add_option("--float", args->extraFloat, "the float the file carries along")->option_text("F");
     command->add_flag("--dry-run", args->dryRun, "show what would change and write nothing");
+    command->add_flag("--force", args->force, "store image names that cannot be loaded");
     return Runs(RunSet, args);
 }
