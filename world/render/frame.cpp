@@ -59,6 +59,11 @@ bool MapBoxPoint(double fx, double fy, float& x, float& y)
     return true;
 }
 
+int StatusAlarmColour()
+{
+    return makecol(255, 70, 60);
+}
+
 void DrawStatus(BITMAP* backbuffer, const std::vector<StatusLine>& lines)
 {
     rectfill(backbuffer, StatusLeft, StatusTop, StatusLeft + StatusWidth - 1, StatusTop + StatusHeight - 1,
@@ -66,7 +71,7 @@ void DrawStatus(BITMAP* backbuffer, const std::vector<StatusLine>& lines)
     rect(backbuffer, StatusLeft, StatusTop, StatusLeft + StatusWidth - 1, StatusTop + StatusHeight - 1,
          makecol(96, 104, 128));
     const int text = makecol(230, 230, 210);
-    const int alarm = makecol(255, 70, 60);
+    const int alarm = StatusAlarmColour();
     for (size_t i = 0; i < lines.size() && i < size_t(StatusLines); ++i) {
         std::string shown = lines[i].Text;
         if (shown.size() > size_t(StatusColumns))

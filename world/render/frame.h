@@ -61,6 +61,8 @@ struct StatusLine {
     bool Alarm = false;
 };
 void DrawStatus(BITMAP* backbuffer, const std::vector<StatusLine>& lines);
+// The colour of an alarm line's letters, at the current colour depth.
+int StatusAlarmColour();
 
 // Presents the 640 x 480 back buffer on the screen, each pixel a
 // `scale` x `scale` square.
