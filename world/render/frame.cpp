@@ -35,17 +35,18 @@ void DrawPositionMarker(BITMAP* box, float x, float y, int angle, int scale)
     const int cx = static_cast<int>(x) / scale;
     const int cy = static_cast<int>(y) / scale;
     // Step 720 points along -y, up the picture.
-    constexpr float Reach = 8.0f;
+    constexpr float Reach = 11.0f;
     const int ex = cx + static_cast<int>(CosTable[angle] * Reach + (CosTable[angle] < 0 ? -0.5f : 0.5f));
     const int ey = cy - static_cast<int>(SinTable[angle] * Reach + (SinTable[angle] < 0 ? -0.5f : 0.5f));
     const int black = makecol(0, 0, 0);
     const int yellow = makecol(255, 230, 40);
     // Drawn through Allegro, so that the box's clipping keeps it inside.
-    line(box, cx + 1, cy, ex + 1, ey, black);
-    line(box, cx, cy + 1, ex, ey + 1, black);
-    line(box, cx, cy, ex, ey, makecol(255, 60, 40));
-    circlefill(box, cx, cy, 3, black);
-    circlefill(box, cx, cy, 2, yellow);
+    for (int dx = -1; dx <= 1; dx++)
+        for (int dy = -1; dy <= 1; dy++)
+            line(box, cx + dx, cy + dy, ex + dx, ey + dy, black);
+    line(box, cx, cy, ex, ey, yellow);
+    circlefill(box, cx, cy, 4, black);
+    circlefill(box, cx, cy, 3, yellow);
 }
 
 bool MapBoxPoint(double fx, double fy, float& x, float& y)
