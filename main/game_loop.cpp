@@ -76,7 +76,9 @@ public:
         auto fresh = std::make_unique<World>();
         Error error;
         if (!OpenMap(*fresh, Map, error)) {
-            Watch.Settle(MapSourceFiles(Map, world.get()), files, stamps);
+            // The files as listed before reading: the map, what the failed
+            // reading reached, and the images of the map still shown.
+            Watch.Settle(files, files, stamps);
             Pending = error.Message();
             PendingSince = now;
             return outcome;

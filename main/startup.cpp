@@ -85,7 +85,9 @@ bool Init(Viewer& viewer, std::string& failure)
     install_keyboard();
     install_mouse();
     install_timer();
-    CatchClicks();
+    // Only a viewer given a map reads the mouse.
+    if (viewer.Options.files.mapInFrame)
+        CatchClicks();
     install_int_ex(gtimer, BPS_TO_TIMER(TicksPerSecond));
 
     BuildTables();
