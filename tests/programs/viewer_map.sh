@@ -85,4 +85,12 @@ stats=$(cat "$SCRATCH/out")
 [[ $stats =~ ^frames\ ([0-9]+)\ ticks\ ([0-9]+) ]] || fail "--stats printed '$stats'"
 # A frame only for a tick that changed something (and the first).
 [ "${BASH_REMATCH[1]}" -le $((BASH_REMATCH[2] + 1)) ] || fail "more frames than ticks on a still map: $stats"
+# --scale fit: the largest whole factor the 1600 x 1200 screen allows.
+open_viewer "$BIN/groundview" --scale fit -C maps my.tmx
+geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
+[ "$geometry" = 1280x960 ] || fail "--scale fit made a window of $geometry on a 1600x1200 screen"
+xdotool mousemove --window "$window" 20 20
+focus_window "$window"
+quit_viewer $pid
+[ $STATUS -eq 0 ] || fail "viewer with --scale fit ended with status $STATUS: $(cat "$SCRATCH/err")"
 echo "ok: idle $idle % of a core; walked back $steps steps; height $high then $low; $stats"
