@@ -42,12 +42,14 @@ expect_pose() {
 start_pose=(--x 700.5 --y 900.25 --heading 300)
 expect_pose "--at" "${start_pose[@]}"
 
-# Idle: nothing moves and nothing animates, so hardly a frame is drawn.
+# Idle: nothing moves and nothing animates, so hardly a frame is drawn. It
+# takes about 5 % of a core here, half of it Allegro's own input thread; a
+# viewer drawing frames back to back takes over half a core.
 sleep 0.5
 cpu() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
 before=$(cpu); sleep 3; after=$(cpu)
 idle=$(awk -v a="$before" -v b="$after" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.1f", (b - a) / hz / 3 * 100 }')
-awk -v p="$idle" 'BEGIN { exit !(p <= 5) }' || fail "standing still took $idle % of a core"
+awk -v p="$idle" 'BEGIN { exit !(p <= 10) }' || fail "standing still took $idle % of a core"
 
 # Walk away, then Home: the start again.
 hold_key Up 0.5; sleep 0.3
