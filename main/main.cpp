@@ -3,15 +3,21 @@
 #include <unistd.h>  // Required for: chdir()
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "core/tables.h"          // Required for: AngleSteps
+#include "render/ground.h"        // Required for: GroundPositionLimit
 
 #include "places.h"
 #include "shell.h"
 
 static const char Usage[] =
-    "usage: groundview [--windowed] [--stats] [--watch] [-C DIR] [MAP]\n"
+    "usage: groundview [--windowed] [--stats] [--watch] [--at X,Y[,HEADING]]\n"
+    "                  [--scale N|fit] [-C DIR] [MAP]\n"
     "\n"
     "A first-person view of a tiled world. Without MAP it shows data\\test.brd inside\n"
     "the frame picture data\\board.bmp, both read from the working directory; in a\n"
@@ -27,15 +33,78 @@ static const char Usage[] =
     "  Up           move forward\n"
     "  F12          save the whole screen to Screen.bmp in the working directory\n"
     "  Esc          quit\n"
+    "with a MAP also:\n"
+    "  Down         move backward\n"
+    "  PgUp, PgDn   raise, lower the eye (height index 0..99, 14 at start)\n"
+    "  Home         back to the start\n"
+    "  click        in the map from above: go to that point\n"
     "\n"
     "options:\n"
     "  --windowed   try a window before a full-screen mode\n"
     "  --stats      at exit, print frames, ticks, seconds and their rates\n"
-    "  --watch      whenever MAP or an image it names is saved, show it anew from\n"
-    "               the next frame on, at the same place; a save that cannot be\n"
-    "               loaded keeps the last good map and says why on stderr\n"
+    "  --watch      whenever MAP or a file it is made of (tile images, sky; for a\n"
+    "               Tiled map its tilesets and their images) is saved, show it\n"
+    "               anew from the next frame on, at the same place; a save that\n"
+    "               cannot be loaded keeps the last good map and says why in the\n"
+    "               frame and on stderr\n"
+    "  --at X,Y[,HEADING]\n"
+    "               start at world position X,Y (a cell is 32 units; default\n"
+    "               480,480) looking along HEADING, in 1/8 degree steps 0..2879\n"
+    "               (default 0: along +x); Home comes back here\n"
+    "  --scale N|fit\n"
+    "               show each pixel of the 640x480 frame as N x N pixels, N 1..8;\n"
+    "               fit: the largest N the screen allows. Screenshots stay 640x480\n"
     "  -C DIR       run in DIR: MAP, the images and Screen.bmp are relative to it\n"
     "  --help       print this and exit\n";
+
+// Reads --at's X,Y[,HEADING]: positions as boardtool render takes them,
+// a whole heading 0..2879. False, with the reason, for anything else.
+static bool ParseAt(const char* text, ViewerState& start, std::string& reason)
+{
+    const char* p = text;
+    char* end = nullptr;
+    float position[2];
+    for (int i = 0; i < 2; i++) {
+        errno = 0;
+        position[i] = std::strtof(p, &end);
+        if (end == p || errno != 0 || !std::isfinite(position[i]) || std::fabs(position[i]) > GroundPositionLimit ||
+            (i == 0 && *end != ',') || (i == 1 && *end != ',' && *end != '\0')) {
+            reason = "X and Y must be numbers within -1073741824..1073741824, as X,Y or X,Y,HEADING";
+            return false;
+        }
+        p = end + 1;
+    }
+    int heading = start.angle;
+    if (*end == ',') {
+        errno = 0;
+        const long value = std::strtol(p, &end, 10);
+        if (end == p || *end != '\0' || errno != 0 || value < 0 || value >= AngleSteps) {
+            reason = "HEADING must be a whole number within 0..2879";
+            return false;
+        }
+        heading = static_cast<int>(value);
+    }
+    start.x = position[0];
+    start.y = position[1];
+    start.angle = heading;
+    return true;
+}
+
+// Reads --scale's N (1..MaxScale) or "fit".
+static bool ParseScale(const char* text, ShellOptions& options)
+{
+    if (std::strcmp(text, "fit") == 0) {
+        options.scaleFit = true;
+        return true;
+    }
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < 1 || value > MaxScale)
+        return false;
+    options.scaleFit = false;
+    options.scale = static_cast<int>(value);
+    return true;
+}
 
 static void PrintUsage(FILE* out)
 {
@@ -58,6 +127,17 @@ int main(int argc, char* argv[])
             options.stats = true;
         } else if (std::strcmp(argv[i], "--watch") == 0) {
             options.watch = true;
+        } else if (std::strcmp(argv[i], "--at") == 0 && i + 1 < argc) {
+            std::string reason;
+            if (!ParseAt(argv[++i], options.start, reason)) {
+                std::fprintf(stderr, "groundview: --at %s: %s\n", argv[i], reason.c_str());
+                return 2;
+            }
+        } else if (std::strcmp(argv[i], "--scale") == 0 && i + 1 < argc) {
+            if (!ParseScale(argv[++i], options)) {
+                std::fprintf(stderr, "groundview: --scale %s: give a whole number 1..%d, or fit\n", argv[i], MaxScale);
+                return 2;
+            }
         } else if (std::strcmp(argv[i], "-C") == 0 && i + 1 < argc) {
             directory = argv[++i];
         } else if (argv[i][0] != '-' && map.empty()) {

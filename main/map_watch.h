@@ -1,4 +1,4 @@
-// --watch: notices when the map or an image it names has been saved, by
+// --watch: notices when any file a map is made of has been saved, by
 // looking at the files' status every few milliseconds. A save in place
 // changes a file's time or size; a save by rename, as editors do, its inode.
 #pragma once
@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "core/world.h"
 
 // What stat() says of a file that changes with every save.
 struct FileStamp {
@@ -27,28 +26,22 @@ struct FileStamp {
 // The stamp of `path` now; a file that cannot be looked at is stamped absent.
 FileStamp StampOf(const std::string& path);
 
+// The files of one map and their stamps, as they were just before the map
+// was last read.
 class MapWatch {
 public:
-    // Watches the map file `map` (named as on the command line).
-    explicit MapWatch(std::string map);
+    // Stamps every file of `files` as it is now: take them before reading.
+    static std::vector<FileStamp> StampsOf(const std::vector<std::string>& files);
 
-    // From now on watches the map and the images `world` names, as they are
-    // now; call it once `world` has been loaded from the map.
-    void Settle(const World& world);
-    // Notes the map's stamp just before it is read, so that a save made
-    // while it is being read is seen at the next look.
-    void NoteMapRead();
-    // Takes the images' stamps as they are now, keeping the map's stamp
-    // from NoteMapRead; for a load that failed, so that only the next save
-    // tries again.
-    void SettleFailure();
+    // From now on watches `files` (host paths), as stamped in `stamps`, one
+    // for each; a file not stamped there is stamped as it is now.
+    void Settle(const std::vector<std::string>& files, const std::vector<std::string>& stampedFiles,
+                const std::vector<FileStamp>& stamps);
     // True when some watched file is not as it was when last settled.
     bool Changed() const;
+    const std::vector<std::string>& Files() const { return Watched; }
 
 private:
-    std::string Map;
-    FileStamp MapStamp;
-    FileStamp MapStampRead;
-    std::vector<std::string> Images;  // host paths of the tile and sky images
-    std::vector<FileStamp> ImageStamps;
+    std::vector<std::string> Watched;
+    std::vector<FileStamp> Stamps;
 };

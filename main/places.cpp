@@ -35,6 +35,13 @@ std::string ParentOf(const std::string& path)
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
 }
 
+// The last part of a path, as a title shows it.
+std::string BaseName(const std::string& path)
+{
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace
 
 std::string InstalledWorldDirectory()
@@ -79,6 +86,7 @@ bool PlanRun(const std::string& map, RunFiles& files, std::string& error)
         files.map = map;
         files.boardPicture = world + "/" + GeneralBoardPicture;
         files.mapInFrame = true;
+        files.title = BaseName(map) + " - groundview";
         return true;
     }
 

@@ -18,6 +18,7 @@ struct RunFiles {
     std::string boardPicture;      // the frame picture
     bool mapInFrame = false;       // the frame picture has a box for this map from above
     std::string screenshot;        // where F12 writes
+    std::string title;             // the window's title; empty: Allegro's own
 };
 
 // Decides the files of a run in the current working directory. Without a

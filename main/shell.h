@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "control.h"      // Required for: ViewerState
 #include "core/bitmap.h"  // Required for: BitmapPtr
 #include "places.h"
 
@@ -18,11 +19,17 @@ extern std::atomic<int32_t> gcounter;
 // The timer callback: one logic tick.
 void gtimer();
 
+// The largest factor --scale takes.
+constexpr int MaxScale = 8;
+
 // What the command line asked for, and the files of the run (places.h).
 struct ShellOptions {
     bool windowedFirst = false;  // try window modes before full-screen ones
     bool stats = false;          // print frame and tick rates at exit
     bool watch = false;          // show the map anew whenever it is saved
+    ViewerState start;           // where the viewer starts (--at), and where Home leads
+    int scale = 1;               // --scale N: each frame pixel N x N screen pixels
+    bool scaleFit = false;       // --scale fit: the largest factor the screen allows
     RunFiles files;
 };
 
@@ -33,7 +40,22 @@ struct Viewer {
     BitmapPtr Backbuffer;
     // The frame picture painted around and behind the view.
     BitmapPtr Board;
+    // The factor the screen shows the back buffer at (Init decides it).
+    int Scale = 1;
 };
+
+// Clicks of the left mouse button, taken by Allegro's mouse callback on its
+// input thread, so that a click shorter than a tick is not missed. Each
+// holds the screen position it was made at; the main loop takes them.
+struct MouseClick {
+    bool clicked = false;
+    int x = 0;
+    int y = 0;
+};
+// Starts taking clicks (after install_mouse); TakeClick() returns the last
+// click since the previous call, if any.
+void CatchClicks();
+MouseClick TakeClick();
 
 // Brings up Allegro, the screen, the bitmaps, the timer and the tables;
 // returns false with the reason in `failure` when any of them cannot be had.

@@ -13,14 +13,15 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# Starts a private Xvfb and exports its DISPLAY. Xvfb picks a free display
+# Starts a private Xvfb and exports its DISPLAY; $1, if given, is the
+# screen's size (default 800x600x24). Xvfb picks a free display
 # number itself and reports it (-displayfd), so tests running side by side
 # never share a server. -noreset: by default the server resets whenever its
 # last client leaves (as the readiness check here does), and a client that
 # connects during the reset is refused.
 start_xvfb() {
-  local n
-  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$SCRATCH/display" >/dev/null 2>&1 &
+  local n size=${1:-800x600x24}
+  Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp -noreset 3>"$SCRATCH/display" >/dev/null 2>&1 &
   XVFB_PID=$!
   for _ in $(seq 300); do
     n=$(cat "$SCRATCH/display" 2>/dev/null || true)

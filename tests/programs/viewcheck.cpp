@@ -9,9 +9,23 @@
 //     what did not match and exits 1. Run it in the directory holding data/.
 //
 //   viewcheck view SCREEN IMAGE
-//     checks that the view in SCREEN (all rows but the last, which neither
-//     renderer draws) equals the 480 x 180 image IMAGE, or the view of the
-//     640 x 480 IMAGE.
+//     checks that SCREEN is 640 x 480 and that its view (all rows but the
+//     last, which neither renderer draws) equals the 480 x 180 image IMAGE,
+//     or the view of the 640 x 480 IMAGE.
+//
+//   viewcheck walk SCREEN MAP X Y HEADING HEIGHT MAX_STEPS
+//     finds how many steps forward (positive) or backward (negative), at
+//     most MAX_STEPS, from (X, Y) along HEADING at height index HEIGHT the
+//     view in SCREEN shows, for the map MAP (a board or a Tiled map) as
+//     loaded; prints the steps and the position they lead to, or says that none match and exits 1.
+//
+//   viewcheck height SCREEN MAP X Y HEADING
+//     finds the height index 0..99 that the view in SCREEN shows at that
+//     pose; prints it, or exits 1.
+//
+//   viewcheck alarm SCREEN
+//     prints how many pixels of the status band at the frame's bottom have
+//     the colour of an alarm line, and exits 1 when there are none.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,8 +34,9 @@
 #include <vector>
 
 #include "control.h"
-#include "render/frame.h"
 #include "core/world.h"
+#include "render/frame.h"
+#include "tiled/open_map.h"
 
 namespace {
 
@@ -139,6 +154,9 @@ int CompareView(const char* screenName, const char* imageName)
     BitmapPtr shot, image;
     if (!LoadBoth(screenName, shot, imageName, image))
         return 1;
+    if (shot->w != FrameWidth || shot->h != FrameHeight)
+        return Fail(std::string(screenName) + " is " + std::to_string(shot->w) + "x" + std::to_string(shot->h) +
+                    ", not 640x480");
     BitmapPtr view;
     if (image->w == 640 && image->h == 480)
         view.reset(create_sub_bitmap(image.get(), ViewLeft, ViewTop, ViewWidth, ViewRows));
@@ -149,6 +167,95 @@ int CompareView(const char* screenName, const char* imageName)
     if (!ViewRowsEqual(shot.get(), view.get(), 0, ViewRows - 1))
         return Fail(std::string("the view in ") + screenName + " differs from " + imageName);
     return 0;
+}
+
+// The screenshot and the map loaded, and a frame to draw views into.
+struct Scene {
+    BitmapPtr shot;
+    World world;
+    OffscreenFrame frame;
+};
+
+bool LoadScene(const char* screenName, const char* mapName, Scene& scene)
+{
+    Error error;
+    scene.shot = LoadImage(screenName, error);
+    if (!scene.shot) {
+        Fail(error.Message());
+        return false;
+    }
+    if (!OpenMap(scene.world, mapName, error)) {
+        Fail(error.Message());
+        return false;
+    }
+    scene.frame = MakeOffscreenFrame();
+    return scene.frame.View != nullptr;
+}
+
+bool GroundShown(Scene& scene, const ViewerState& viewer)
+{
+    BITMAP* view = scene.frame.View.get();
+    scene.world.DrawGround(view, viewer.x, viewer.y, viewer.height, viewer.angle, Horizon);
+    return ViewRowsEqual(scene.shot.get(), view, Horizon + 1, ViewRows - 1);
+}
+
+int FindWalk(const char* screenName, const char* mapName, float x, float y, int angle, int height, int maxSteps)
+{
+    Scene scene;
+    if (!LoadScene(screenName, mapName, scene))
+        return 1;
+    for (int sign : {1, -1}) {
+        ViewerState viewer;
+        viewer.x = x;
+        viewer.y = y;
+        viewer.angle = angle;
+        viewer.height = height;
+        TickKeys keys;
+        keys.up = sign > 0;
+        keys.down = sign < 0;
+        for (int steps = 0; steps <= maxSteps; steps++) {
+            if (GroundShown(scene, viewer)) {
+                std::printf("%d %.9g %.9g\n", sign * steps, viewer.x, viewer.y);
+                return 0;
+            }
+            StepViewer(viewer, keys);
+        }
+    }
+    return Fail("no walk of up to " + std::to_string(maxSteps) + " steps shows the ground of the screenshot");
+}
+
+int FindHeight(const char* screenName, const char* mapName, float x, float y, int angle)
+{
+    Scene scene;
+    if (!LoadScene(screenName, mapName, scene))
+        return 1;
+    for (int height = 0; height < HeightSteps; height++) {
+        ViewerState viewer;
+        viewer.x = x;
+        viewer.y = y;
+        viewer.angle = angle;
+        viewer.height = height;
+        if (GroundShown(scene, viewer)) {
+            std::printf("%d\n", height);
+            return 0;
+        }
+    }
+    return Fail("no height index shows the ground of the screenshot");
+}
+
+int CountAlarm(const char* screenName)
+{
+    Error error;
+    BitmapPtr shot = LoadImage(screenName, error);
+    if (!shot)
+        return Fail(error.Message());
+    const int alarm = StatusAlarmColour();
+    long count = 0;
+    for (int y = StatusTop; y < StatusTop + StatusHeight && y < shot->h; y++)
+        for (int x = StatusLeft; x < StatusLeft + StatusWidth && x < shot->w; x++)
+            count += Pixel(shot.get(), x, y) == alarm;
+    std::printf("%ld\n", count);
+    return count > 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -163,6 +270,17 @@ int main(int argc, char** argv)
         return FindPose(argv[2], argv[3], argv[4], std::atoi(argv[5]));
     if (argc == 4 && std::strcmp(argv[1], "view") == 0)
         return CompareView(argv[2], argv[3]);
-    std::fputs("usage: viewcheck pose SCREEN BOARD MAP MAX_STEPS | viewcheck view SCREEN IMAGE\n", stderr);
+    if (argc == 9 && std::strcmp(argv[1], "walk") == 0)
+        return FindWalk(argv[2], argv[3], std::strtof(argv[4], nullptr), std::strtof(argv[5], nullptr),
+                        std::atoi(argv[6]), std::atoi(argv[7]), std::atoi(argv[8]));
+    if (argc == 7 && std::strcmp(argv[1], "height") == 0)
+        return FindHeight(argv[2], argv[3], std::strtof(argv[4], nullptr), std::strtof(argv[5], nullptr),
+                          std::atoi(argv[6]));
+    if (argc == 3 && std::strcmp(argv[1], "alarm") == 0)
+        return CountAlarm(argv[2]);
+    std::fputs("usage: viewcheck pose SCREEN BOARD MAP MAX_STEPS | viewcheck view SCREEN IMAGE |\n"
+               "       viewcheck walk SCREEN MAP X Y HEADING HEIGHT MAX_STEPS |\n"
+               "       viewcheck height SCREEN MAP X Y HEADING | viewcheck alarm SCREEN\n",
+               stderr);
     return 2;
 }

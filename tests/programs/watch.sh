@@ -5,6 +5,7 @@
 # first showed the new map; a save that cannot be loaded keeps the last good
 # map and says why once.
 source "$(dirname "$0")/common.bash"
+source "$(dirname "$0")/ground_map.bash"
 
 mkdir "$SCRATCH/maps"
 cd "$SCRATCH/maps"
@@ -108,4 +109,50 @@ quit_viewer $pid
 [ $STATUS -eq 0 ] || fail "viewer of lava.tmx ended with status $STATUS: $(cat "$SCRATCH/err")"
 [ "$(ls maps | grep -v '^Screen.bmp$' | sort)" = "$(echo "$before" | grep -v '^Screen.bmp$')" ] ||
   fail "opening lava.tmx wrote files: $(ls maps)"
+
+# A Tiled map is followed in every file it is made of: a tileset image saved
+# anew shows without the map being touched. A tileset saved broken keeps
+# the last good map on screen and says why in the frame, in red, until a
+# good save; the reason is printed once.
+make_ground_map "$SCRATCH/tiled"
+open_viewer "$BIN/groundview" --watch -C tiled my.tmx
+sleep 1
+focus_window "$window"
+shot() {
+  rm -f tiled/Screen.bmp
+  hold_key F12 0.3; sleep 0.3
+  [ -f tiled/Screen.bmp ] || fail "F12 wrote no Screen.bmp in tiled/ ($1)"
+}
+(cd tiled && "$BIN/boardtool" render my.tmx "$SCRATCH/grass.bmp") || fail "boardtool render my.tmx failed"
+shot "at start"
+"$BIN/viewcheck" view tiled/Screen.bmp grass.bmp || fail "the Tiled map is not shown as boardtool renders it"
+n=$(grep -c '^reloaded ' "$SCRATCH/out" || true)
+cp tiled/brick.bmp tiled/next.bmp
+mv tiled/next.bmp tiled/grass.bmp
+for _ in $(seq 100); do [ "$(grep -c '^reloaded ' "$SCRATCH/out" || true)" -gt "$n" ] && break; sleep 0.02; done
+[ "$(grep -c '^reloaded ' "$SCRATCH/out" || true)" -gt "$n" ] || fail "a tileset image saved anew was not reloaded"
+(cd tiled && "$BIN/boardtool" render my.tmx "$SCRATCH/brick.bmp") || fail "boardtool render my.tmx failed"
+! cmp -s grass.bmp brick.bmp || fail "the new tile image changes nothing in the render"
+shot "after grass.bmp was saved as brick"
+"$BIN/viewcheck" view tiled/Screen.bmp brick.bmp || fail "the tileset image saved anew is not on screen"
+! "$BIN/viewcheck" alarm tiled/Screen.bmp >/dev/null || fail "a good map shows an alarm line"
+
+cp tiled/ground.tsx good.tsx
+echo '<tileset name="ground" tilewidth="32"' >tiled/next.tsx
+mv tiled/next.tsx tiled/ground.tsx
+sleep 1
+shot "after a broken tileset"
+"$BIN/viewcheck" view tiled/Screen.bmp brick.bmp || fail "a broken tileset did not keep the last good map"
+"$BIN/viewcheck" alarm tiled/Screen.bmp >/dev/null || fail "a broken tileset is not said in the frame"
+cp tiled/Screen.bmp /tmp/t23/broken-tileset.bmp
+[ "$(grep -c 'ground\.tsx' "$SCRATCH/err")" = 1 ] || fail "the broken tileset was reported as '$(cat "$SCRATCH/err")'"
+n=$(grep -c '^reloaded ' "$SCRATCH/out" || true)
+cp good.tsx tiled/ground.tsx
+for _ in $(seq 100); do [ "$(grep -c '^reloaded ' "$SCRATCH/out" || true)" -gt "$n" ] && break; sleep 0.02; done
+sleep 0.2
+shot "after the tileset was mended"
+"$BIN/viewcheck" view tiled/Screen.bmp brick.bmp || fail "the mended tileset is not shown"
+! "$BIN/viewcheck" alarm tiled/Screen.bmp >/dev/null || fail "the alarm line stayed after a good save"
+quit_viewer $pid
+[ $STATUS -eq 0 ] || fail "viewer of my.tmx ended with status $STATUS: $(cat "$SCRATCH/err")"
 echo ok

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "command.h"
+#include "tiled/open_map.h"
 #include "render/frame.h"
 #include "render/fast/ground_fast.h"
 
@@ -32,8 +33,9 @@ int Bench(const BenchArguments& args)
         return refused;
     if (args.plain)
         ground.SetLevel(GroundPlain);
-    if (world.LoadMap(args.board.c_str()) != 0)
-        return Refuse(world.LastError());
+    Error error;
+    if (!OpenMap(world, args.board, error))
+        return Refuse(error);
     OffscreenFrame frame = MakeOffscreenFrame();
     if (!frame.View)
         return Refuse("out of memory for the back buffer");

@@ -10,7 +10,7 @@
 #include "command.h"
 #include "render/ground.h"  // Required for: UsableTileImage
 #include "image/image_file.h"  // Required for: DecodeImageFile(), which tells of alpha
-#include "inspect.h"
+#include "inspect_map.h"
 
 // A cell problem is listed cell by cell for up to this many cells; one found
 // in more is said once with its count, so a map full of one mistake stays
@@ -76,8 +76,9 @@ static std::vector<std::string> Warnings(const InspectedBoard& inspected)
 static int RunCheck(const BoardArgument& args)
 {
     InspectedBoard inspected;
+    MapKind kind;
     Error error;
-    if (!InspectBoard(args.board, inspected, error))
+    if (!InspectMap(args.board, inspected, kind, error))
         return Refuse(error);
     const BoardFile& board = *inspected.board;
     std::vector<std::string> problems;

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "command.h"
-#include "inspect.h"
+#include "inspect_map.h"
 
 static std::string ImageInfo(BITMAP* image, const std::string& error, bool tile)
 {
@@ -23,17 +23,23 @@ static int RunInfo(const BoardArgument& args)
 {
     const std::string& name = args.board;
     InspectedBoard inspected;
+    MapKind kind;
     Error error;
-    if (!InspectBoard(name, inspected, error))
+    if (!InspectMap(name, inspected, kind, error))
         return Refuse(error);
     const BoardFile& board = *inspected.board;
 
-    std::printf("header byte: 0x%02X\n", board.HeaderByte);
-    std::printf("body offset: %d\n", board.BodyOffset);
-    std::printf("file size: %llu bytes (body %lld, %lld after it)\n",
-                static_cast<unsigned long long>(board.FileSize),
-                static_cast<long long>(BoardBodySize(board.TileCount)),
-                static_cast<long long>(board.FileSize) - static_cast<long long>(board.BodyEnd()));
+    if (kind == MapKind::Tiled) {
+        // What follows is the board that `boardtool import` would write.
+        std::printf("Tiled map, read as boardtool import reads it (nothing written)\n");
+    } else {
+        std::printf("header byte: 0x%02X\n", board.HeaderByte);
+        std::printf("body offset: %d\n", board.BodyOffset);
+        std::printf("file size: %llu bytes (body %lld, %lld after it)\n",
+                    static_cast<unsigned long long>(board.FileSize),
+                    static_cast<long long>(BoardBodySize(board.TileCount)),
+                    static_cast<long long>(board.FileSize) - static_cast<long long>(board.BodyEnd()));
+    }
     std::printf("tiles: %d\n", board.TileCount);
     for (int k = 0; k < board.TileCount; k++)
         std::printf("tile %d: %s: %s\n", k, Printable(board.TileNames[k]).c_str(), ImageInfo(inspected.tiles[k].get(), inspected.tileErrors[k], true).c_str());

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "command.h"
+#include "files/files.h"  // Required for: SameFile()
+#include "tiled/open_map.h"
 #include "image_out.h"
 #include "render/map_view.h"
 
@@ -31,8 +33,9 @@ int DrawMap(const MapArguments& args)
         return RefuseImageName(args.out);
 
     World world;
-    if (world.LoadMap(args.board.c_str()) != 0)
-        return Refuse(world.LastError());
+    Error error;
+    if (!OpenMap(world, args.board, error))
+        return Refuse(error);
     for (int tick = 0; tick < args.ticks; ++tick)
         world.AnimateTiles();
 
@@ -41,6 +44,11 @@ int DrawMap(const MapArguments& args)
     if (!picture)
         return Refuse("out of memory for a " + std::to_string(side) + " x " + std::to_string(side) + " picture");
     DrawMapView(world, picture.get(), args.scale);
+    // A Tiled map is read from more files than the World names: its
+    // tilesets and their images are never written over either.
+    for (const std::string& input : MapSourceFiles(args.board, &world))
+        if (SameFile(args.out, input))
+            return Refuse(args.out + ": not written: it is " + input + ", which this command reads");
     return WriteImage(args.out, picture.get(), args.board, world);
 }
 

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "command.h"
+#include "files/files.h"  // Required for: SameFile()
+#include "tiled/open_map.h"
 #include "render/frame.h"
 #include "render/ground.h"  // Required for: GroundPositionLimit
 #include "image_out.h"
@@ -47,8 +49,9 @@ int Render(const RenderArguments& args)
     GroundRenderer ground;
     if (const int refused = ApplyGroundOptions(args.ground, ground))
         return refused;
-    if (world.LoadMap(args.board.c_str()) != 0)
-        return Refuse(world.LastError());
+    Error error;
+    if (!OpenMap(world, args.board, error))
+        return Refuse(error);
     for (int tick = 0; tick < args.ticks; ++tick)
         world.AnimateTiles();
 
@@ -56,6 +59,11 @@ int Render(const RenderArguments& args)
     if (!frame.View)
         return Refuse("out of memory for the back buffer");
     DrawView(world, ground, frame.View.get(), args.x, args.y, args.height, args.heading);
+    // A Tiled map is read from more files than the World names: its
+    // tilesets and their images are never written over either.
+    for (const std::string& input : MapSourceFiles(args.board, &world))
+        if (SameFile(args.out, input))
+            return Refuse(args.out + ": not written: it is " + input + ", which this command reads");
     return WriteImage(args.out, frame.View.get(), args.board, world);
 }
 

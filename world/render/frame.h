@@ -3,12 +3,15 @@
 // that draw without a display.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "core/view_geometry.h"
 #include "core/world.h"
 #include "render/fast/ground_fast.h"
 
 // Beside the view, the frame picture's box for the map from above: two
-// pixels a cell, each the middle texel of its 16 x 16 square.
+// pixels a cell, each a 16 x 16 square of the ground.
 constexpr int MapBoxLeft = 500;
 constexpr int MapBoxTop = 34;
 constexpr int MapBoxScale = 16;
@@ -31,3 +34,36 @@ struct OffscreenFrame {
 };
 // Null bitmaps when the memory for them cannot be had.
 OffscreenFrame MakeOffscreenFrame();
+
+// What a frame showing a map of one's own adds to the frame picture.
+
+// Where the viewer stands, drawn into `box` (the map from above at `scale`,
+// its top-left corner at world (0, 0)): a dot at the position and a line
+// pointing along the heading. A position off the map draws nothing.
+void DrawPositionMarker(BITMAP* box, float x, float y, int angle, int scale);
+
+// The world point under the frame point (fx, fy) (fractions of a pixel
+// allowed, for a window scaled up); false when it lies outside the map box.
+bool MapBoxPoint(double fx, double fy, float& x, float& y);
+
+// The status lines, in the band across the bottom of the frame, in the
+// built-in font: at most StatusLines lines of StatusColumns characters,
+// longer ones cut. An alarm line is drawn in red.
+constexpr int StatusLeft = 10;
+constexpr int StatusTop = 414;
+constexpr int StatusWidth = 620;
+constexpr int StatusLineHeight = 12;
+constexpr int StatusLines = 5;
+constexpr int StatusHeight = StatusLines * StatusLineHeight + 4;  // to 478
+constexpr int StatusColumns = (StatusWidth - 8) / 8;
+struct StatusLine {
+    std::string Text;
+    bool Alarm = false;
+};
+void DrawStatus(BITMAP* backbuffer, const std::vector<StatusLine>& lines);
+// The colour of an alarm line's letters, at the current colour depth.
+int StatusAlarmColour();
+
+// Presents the 640 x 480 back buffer on the screen, each pixel a
+// `scale` x `scale` square.
+void PresentFrame(BITMAP* backbuffer, int scale);

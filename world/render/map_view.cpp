@@ -28,3 +28,47 @@ bool DrawMapView(const World& world, BITMAP* out, int scale)
     }
     return true;
 }
+
+uint16_t MapAverages::AverageOf(const TexelSource& source, int depth)
+{
+    const auto key = std::make_pair(source.Texels, source.Pitch);
+    const auto known = Averages.find(key);
+    if (known != Averages.end())
+        return known->second;
+    // Sums of 1024 channel values of at most 255 fit any int.
+    int r = 0, g = 0, b = 0;
+    for (int ty = 0; ty < CellSize; ++ty)
+        for (int tx = 0; tx < CellSize; ++tx) {
+            const int texel = source.Texels[ty * source.Pitch + tx];
+            r += getr_depth(depth, texel);
+            g += getg_depth(depth, texel);
+            b += getb_depth(depth, texel);
+        }
+    constexpr int texels = CellSize * CellSize;
+    const auto average = static_cast<uint16_t>(
+        makecol_depth(depth, (r + texels / 2) / texels, (g + texels / 2) / texels, (b + texels / 2) / texels));
+    Averages.emplace(key, average);
+    return average;
+}
+
+bool MapAverages::Draw(const World& world, BITMAP* out, int scale)
+{
+    if (scale < 1 || MapSide % scale != 0)
+        return false;
+    const int side = MapViewSide(scale);
+    const int depth = out ? bitmap_color_depth(out) : 0;
+    if (!out || !is_memory_bitmap(out) || (depth != 15 && depth != 16) || out->w < side || out->h < side)
+        return false;
+
+    TexelSources sources;
+    BuildTexelSources(world, sources);
+    for (int j = 0; j < side; ++j) {
+        uint16_t* dest = reinterpret_cast<uint16_t*>(out->line[j]);
+        const int gy = scale * j + scale / 2;
+        for (int i = 0; i < side; ++i) {
+            const int gx = scale * i + scale / 2;
+            dest[i] = AverageOf(sources[CellSource(gx >> 5, gy >> 5)], depth);
+        }
+    }
+    return true;
+}

@@ -3,7 +3,12 @@
 // pixel is a texel the ground renderer shows at that point.
 #pragma once
 
+#include <cstdint>
+#include <map>
+#include <utility>
+
 #include "core/world.h"
+#include "render/ground.h"  // Required for: TexelSource
 
 constexpr int MapSide = MapSize * CellSize;  // 2048 world units, and pixels at scale 1
 
@@ -20,3 +25,23 @@ inline int MapViewSide(int scale)
 // false (drawing nothing) when `scale` does not divide 2048 or `out` is
 // unusable.
 bool DrawMapView(const World& world, BITMAP* out, int scale);
+
+// The map from above as a map maker reads it: each pixel the average colour
+// of the cell it lies in, at the cell's current frame, so that a tile of
+// fine detail shows its overall colour rather than one texel of it. The
+// averages of each tile frame are kept from draw to draw; Forget() them
+// when the World's images are replaced.
+class MapAverages {
+public:
+    // Draws into `out` as DrawMapView does; false, drawing nothing, in the
+    // same cases.
+    bool Draw(const World& world, BITMAP* out, int scale);
+    void Forget() { Averages.clear(); }
+
+private:
+    // The average of the 32 x 32 texels `source` leads to, as a pixel of
+    // `depth` bits.
+    uint16_t AverageOf(const TexelSource& source, int depth);
+
+    std::map<std::pair<const uint16_t*, int32_t>, uint16_t> Averages;
+};
