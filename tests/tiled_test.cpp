@@ -510,8 +510,8 @@ TEST(TiledRead, TmxIntegersOutOfRangeAreRefusedAsJsonOnes)
     TiledDocument doc;
     ASSERT_EQ(Parsed(good, "m.tmx", doc), "");
     EXPECT_EQ(doc.TileWidth, 32);
-    EXPECT_EQ(doc.Gids[0], 1u);
-    EXPECT_EQ(doc.Gids[MapSize + 1], 4294967295u);  // the largest gid is whole and in range
+    EXPECT_EQ(doc.Layers.at(0).Gids[0], 1u);
+    EXPECT_EQ(doc.Layers.at(0).Gids[MapSize + 1], 4294967295u);  // the largest gid is whole and in range
     EXPECT_EQ(doc.Tilesets.at(0).Animations.at(1).at(0).Duration, 100);
 
     auto edit = [&](const std::string& from, const std::string& to) {
@@ -597,7 +597,7 @@ TEST(TiledRead, ExternalTilesetsComeFromTheLoaderAlone)
     EXPECT_TRUE(atlas.HasTrans);
     EXPECT_EQ(doc.Tilesets[1].FirstGid, 5u);
     EXPECT_EQ(doc.Tilesets[1].TileImages.at(0), "art/b.png");
-    EXPECT_EQ(doc.Gids[0], 5u);
+    EXPECT_EQ(doc.Layers.at(0).Gids[0], 5u);
 
     // A JSON map names them the same way.
     const std::string tmj = R"({"type": "map", "orientation": "orthogonal", "width": 1, "height": 1,)"

@@ -17,6 +17,8 @@ struct ImportOptions {
     std::string map;
     std::string out;
     std::string images;
+    std::string region;
+    bool mergeSimilar = false;
     bool force = false;
 };
 
@@ -26,9 +28,19 @@ int RunImport(const ImportOptions& options)
     const std::string images = options.images.empty()
                                    ? std::filesystem::path(options.out).replace_extension().generic_string()
                                    : options.images;
+    TiledOptions tiled;
+    tiled.MergeSimilar = options.mergeSimilar;
+    if (!options.region.empty()) {
+        long long x, y;
+        int end = 0;
+        if (std::sscanf(options.region.c_str(), "%lld,%lld%n", &x, &y, &end) != 2 || end != int(options.region.size()))
+            return Refuse("--region " + Clipped(options.region) + ": give the top left cell as X,Y (nothing was written)");
+        tiled.HasRegion = true;
+        tiled.RegionX = x, tiled.RegionY = y;
+    }
     TiledImport imported;
     Error error;
-    if (!ImportTiledMap(options.map, images, imported, error))
+    if (!ImportTiledMap(options.map, images, imported, error, tiled))
         return Refuse(error.Message() + " (nothing was written)");
     for (const std::string& warning : imported.Warnings)
         std::fprintf(stderr, "boardtool: warning: %s\n", warning.c_str());
@@ -47,6 +59,9 @@ int RunImport(const ImportOptions& options)
     outputs.push_back(std::move(board));
     if (!WriteOutputs(outputs, options.force, error))
         return Refuse(error);
+    std::printf("%s: cells (%lld, %lld) to (%lld, %lld)\n", options.map.c_str(), (long long)imported.WindowX,
+                (long long)imported.WindowY, (long long)imported.WindowX + MapSize - 1,
+                (long long)imported.WindowY + MapSize - 1);
     std::printf("%s: %d tile image%s (%zu written), sky %s\n", options.out.c_str(), imported.Map->TileCount,
                 imported.Map->TileCount == 1 ? "" : "s", outputs.size() - 1, imported.Map->SkyName);
     return 0;
@@ -60,6 +75,10 @@ CommandRun SetupImport(CLI::App* command)
     command->add_option("MAP", args->map, "the Tiled map")->required();
     command->add_option("OUT.brd", args->out, "the board file to write")->required();
     command->add_option("--images", args->images, "directory for the tile images")->option_text("DIR");
+    command->add_option("--region", args->region, "the map's cells X..X+63, Y..Y+63 (default: the top left of its painted cells)")
+        ->option_text("X,Y");
+    command->add_flag("--merge-similar", args->mergeSimilar,
+                      "merge the most alike tile appearances until a board holds them");
     AddForceFlag(command, args->force);
     return Runs(RunImport, args);
 }
