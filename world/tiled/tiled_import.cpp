@@ -107,6 +107,7 @@ private:
     void ReadBoardProperty();
     uint32_t OutsideGid();
     Stack StackAt(int tx, int ty);
+    bool Covers(uint32_t gid, int look);
 
     TiledDocument& doc;
     std::string imagesDir;
@@ -124,6 +125,7 @@ private:
     std::map<int, Stack> stackOfSlot;     // the slots to compose
     std::map<int, Composed> composed;     // by slot
     std::vector<int> uses;                // cells showing each slot
+    std::map<std::pair<const TiledTileset*, uint32_t>, bool> covering;  // tiles known to hide or not
 };
 
 const TiledTileset& Importer::SetOf(uint32_t gid, uint32_t& local)
@@ -534,13 +536,51 @@ int Importer::SlotFor(const Stack& stack)
     return slot;
 }
 
-// The tiles of every visible layer at board cell (tx, ty), bottom to top.
+// Whether the tile `gid` hides what lies under it: every pixel of every
+// frame opaque, on a layer drawn whole.
+bool Importer::Covers(uint32_t gid, int look)
+{
+    const LayerLook& drawn = looks[size_t(look)];
+    if (drawn.Opacity < 1 || drawn.Tint[3] < 255)
+        return false;
+    uint32_t local;
+    const TiledTileset& set = SetOf(gid, local);
+    const auto known = covering.find({&set, local});
+    if (known != covering.end())
+        return known->second;
+    std::vector<uint32_t> tiles = {local};
+    const auto animation = set.Animations.find(local);
+    if (animation != set.Animations.end() && !animation->second.empty()) {
+        tiles.clear();
+        for (const TiledFrame& frame : animation->second)
+            tiles.push_back(frame.TileId);
+    }
+    bool opaque = true;
+    std::vector<uint8_t> rgba;
+    for (uint32_t tile : tiles) {
+        if (!opaque)
+            break;
+        if (tile != local && set.Image.empty() && !set.TileImages.count(tile))
+            break;  // refused when composed
+        TilePixels(set, tile, rgba);
+        for (size_t i = 3; i < rgba.size() && opaque; i += 4)
+            opaque = rgba[i] == 255;
+    }
+    return covering[{&set, local}] = opaque;
+}
+
+// The tiles of every visible layer at board cell (tx, ty), bottom to top,
+// from the topmost that hides what lies under it.
 Stack Importer::StackAt(int tx, int ty)
 {
     Stack stack;
-    for (size_t l = 0; l < doc.Layers.size(); l++)
-        if (const uint32_t gid = doc.Layers[l].Gids[size_t(ty * MapSize + tx)] & ~GidHex120)
-            stack.push_back({gid, lookOfLayer[l]});
+    for (size_t l = doc.Layers.size(); l-- > 0;) {
+        if (const uint32_t gid = doc.Layers[l].Gids[size_t(ty * MapSize + tx)] & ~GidHex120) {
+            stack.insert(stack.begin(), {gid, lookOfLayer[l]});
+            if (Covers(gid, lookOfLayer[l]))
+                break;
+        }
+    }
     return stack;
 }
 
