@@ -37,13 +37,15 @@ void WriteText(const std::string& path, const std::string& text)
     WriteBytes(path, Bytes(text.begin(), text.end()));
 }
 
-// tmxrasterizer's pictures of `maps`, side by side, each into MAP.png.
-void Rasterize(const std::vector<std::string>& maps)
+// tmxrasterizer's pictures of `maps`, side by side, each into MAP.png
+// (after `advanceMs` of animation: MAP-MS.png).
+void Rasterize(const std::vector<std::string>& maps, int advanceMs = 0)
 {
     std::string line = "failed=0; jobs=; ";
     for (const std::string& map : maps)
-        line += "QT_QPA_PLATFORM=offscreen tmxrasterizer --no-smoothing " + map + " " + map +
-                ".png >/dev/null 2>&1 & jobs=\"$jobs $!\"; ";
+        line += "QT_QPA_PLATFORM=offscreen tmxrasterizer --no-smoothing --advance-animations " +
+                std::to_string(advanceMs) + " " + map + " " + map +
+                (advanceMs ? "-" + std::to_string(advanceMs) : "") + ".png >/dev/null 2>&1 & jobs=\"$jobs $!\"; ";
     line += "for job in $jobs; do wait $job || failed=1; done; exit $failed";
     ASSERT_EQ(RunCommand(line).status, 0) << line;
 }
@@ -56,7 +58,7 @@ void Rasterize(const std::vector<std::string>& maps)
 // leaves transparent what Tiled shows over the map's background colour
 // `background` (0xRRGGBB).
 int DrawnDifferently(const std::string& picture, const std::string& board, int tile, int cellsX, int cellsY,
-                     int background = 0, int fromX = 0, int fromY = 0)
+                     int background = 0, int fromX = 0, int fromY = 0, int ticks = 0)
 {
     const int under[3] = {background >> 16, background >> 8 & 255, background & 255};
     Image raster;
@@ -66,6 +68,8 @@ int DrawnDifferently(const std::string& picture, const std::string& board, int t
     EXPECT_EQ(world.LoadMap(board.c_str()), 0) << world.LastError().Message();
     if (raster.Rgba.empty() || world.TileCount == 0)
         return -1;
+    for (int t = 0; t < ticks; t++)
+        world.AnimateTiles();
     int differences = 0;
     for (int cy = 0; cy < std::min(cellsY - fromY, MapSize); cy++) {
         for (int cx = 0; cx < std::min(cellsX - fromX, MapSize); cx++) {
@@ -187,4 +191,87 @@ TEST(TiledCompose, LayersOfEveryTileSizeLookAsTiledDrawsThem)
         EXPECT_EQ(world.Cells[9][0].Tile, 0);
         EXPECT_EQ(world.Cells[0][7].Tile, 0);
     }
+}
+
+// A map larger than a board: the window at the top left of its painted
+// cells by default, with a warning, or the one --region names; an infinite
+// map drawn at negative coordinates, an animated tile under a static layer.
+TEST(TiledCompose, AWindowOfALargerOrInfiniteMapAsTiledDrawsIt)
+{
+    REQUIRE_TILED();
+    ScratchDir dir;
+    MakeAtlas("atlas16.png", 16);
+    std::string map = LayeredMap(16, 100, 80);
+    // Nothing painted above row 5 or left of column 10.
+    std::string cleared;
+    for (int y = 0; y < 80; y++)
+        for (int x = 0; x < 100; x++)
+            cleared += std::string(x + y ? "," : "") + "0";
+    for (size_t at = 0; (at = map.find("<data encoding=\"csv\">", at)) != std::string::npos; at++) {
+        const size_t from = at + 21, to = map.find("</data>", from);
+        std::string cells = map.substr(from, to - from);
+        size_t k = 0, start = 0;
+        std::string kept;
+        for (size_t i = 0; i <= cells.size(); i++) {
+            if (i == cells.size() || cells[i] == ',') {
+                const bool blank = int(k % 100) < 10 || int(k / 100) < 5;
+                kept += (k ? "," : "") + (blank ? std::string("0") : cells.substr(start, i - start));
+                start = i + 1, k++;
+            }
+        }
+        map.replace(from, to - from, kept);
+    }
+    WriteText("big.tmx", map);
+
+    // Infinite: four chunks around (0, 0); the ground's tile 1 animated,
+    // under a layer of half-transparent tiles.
+    std::string chunks, over;
+    for (int c = 0; c < 4; c++) {
+        std::string ground, top;
+        for (int k = 0; k < 256; k++) {
+            ground += std::string(k ? "," : "") + (k % 3 ? "1" : "4");
+            top += std::string(k ? "," : "") + (k % 4 == 1 ? "2" : "0");
+        }
+        const std::string at = "x=\"" + std::to_string(c % 2 * 16 - 16) + "\" y=\"" + std::to_string(c / 2 * 16 - 32) +
+                               "\" width=\"16\" height=\"16\">";
+        chunks += "<chunk " + at + ground + "</chunk>";
+        over += "<chunk " + at + top + "</chunk>";
+    }
+    WriteText("endless.tmx",
+              "<map version=\"1.8\" orientation=\"orthogonal\" width=\"30\" height=\"20\" tilewidth=\"16\" "
+              "tileheight=\"16\" infinite=\"1\"><tileset firstgid=\"1\" name=\"parts\" tilewidth=\"16\" "
+              "tileheight=\"16\" tilecount=\"4\" columns=\"4\"><image source=\"atlas16.png\" width=\"64\" height=\"16\"/>"
+              "<tile id=\"0\"><animation><frame tileid=\"0\" duration=\"303\"/><frame tileid=\"3\" duration=\"606\"/>"
+              "</animation></tile></tileset><layer id=\"1\" name=\"ground\" width=\"30\" height=\"20\">"
+              "<data encoding=\"csv\">" + chunks + "</data></layer><layer id=\"2\" name=\"top\" width=\"30\" "
+              "height=\"20\"><data encoding=\"csv\">" + over + "</data></layer></map>");
+    Rasterize({"big.tmx", "endless.tmx"});
+    Rasterize({"endless.tmx"}, 400);
+
+    CommandResult imported = Import("big.tmx big.brd");
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_NE(imported.err.find("warning: big.tmx: the map is 100 x 80 cells, a board 64 x 64: took cells (10, 5) to "
+                                "(73, 68); --region X,Y takes another part"), std::string::npos) << imported.err;
+    EXPECT_NE(imported.out.find("big.tmx: cells (10, 5) to (73, 68)"), std::string::npos) << imported.out;
+    EXPECT_EQ(DrawnDifferently("big.tmx.png", "big.brd", 16, 100, 80, 0x336699, 10, 5), 0);
+
+    imported = Import("big.tmx region.brd --region 40,20");
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_NE(imported.out.find("big.tmx: cells (40, 20) to (103, 83)"), std::string::npos) << imported.out;
+    EXPECT_EQ(imported.err.find("warning"), std::string::npos) << imported.err;
+    EXPECT_EQ(DrawnDifferently("big.tmx.png", "region.brd", 16, 100, 80, 0x336699, 40, 20), 0);
+    World world;
+    ASSERT_EQ(world.LoadMap("region.brd"), 0);
+    EXPECT_EQ(world.Cells[60][0].Tile, 0);  // beyond the map's cell 99: the outside tile
+    EXPECT_EQ(world.Cells[0][60].Tile, 0);
+    for (const char* wrong : {"--region 4", "--region 4,x", "--region 1,2,3"})
+        EXPECT_NE(Import(std::string("big.tmx bad.brd ") + wrong).err.find("give the top left cell as X,Y"),
+                  std::string::npos) << wrong;
+
+    imported = Import("endless.tmx endless.brd");
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_NE(imported.out.find("endless.tmx: cells (-16, -32) to (47, 31)"), std::string::npos) << imported.out;
+    EXPECT_EQ(DrawnDifferently("endless.tmx.png", "endless.brd", 16, 32, 32), 0);
+    // 400 ms: the ground's frame 2 (10 ticks, then 20): tick 13.
+    EXPECT_EQ(DrawnDifferently("endless.tmx-400.png", "endless.brd", 16, 32, 32, 0, 0, 0, 13), 0);
 }
