@@ -38,12 +38,12 @@ void WriteText(const std::string& path, const std::string& text)
 }
 
 // tmxrasterizer's pictures of `maps`, side by side, each into MAP.png
-// (after `advanceMs` of animation: MAP-MS.png).
-void Rasterize(const std::vector<std::string>& maps, int advanceMs = 0)
+// (after `advanceMs` of animation: MAP-MS.png), with `options`.
+void Rasterize(const std::vector<std::string>& maps, int advanceMs = 0, const std::string& options = "")
 {
     std::string line = "failed=0; jobs=; ";
     for (const std::string& map : maps)
-        line += "QT_QPA_PLATFORM=offscreen tmxrasterizer --no-smoothing --advance-animations " +
+        line += "QT_QPA_PLATFORM=offscreen tmxrasterizer --no-smoothing " + options + " --advance-animations " +
                 std::to_string(advanceMs) + " " + map + " " + map +
                 (advanceMs ? "-" + std::to_string(advanceMs) : "") + ".png >/dev/null 2>&1 & jobs=\"$jobs $!\"; ";
     line += "for job in $jobs; do wait $job || failed=1; done; exit $failed";
@@ -58,8 +58,10 @@ void Rasterize(const std::vector<std::string>& maps, int advanceMs = 0)
 // leaves transparent what Tiled shows over the map's background colour
 // `background` (0xRRGGBB).
 int DrawnDifferently(const std::string& picture, const std::string& board, int tile, int cellsX, int cellsY,
-                     int background = 0, int fromX = 0, int fromY = 0, int ticks = 0)
+                     int background = 0, int fromX = 0, int fromY = 0, int ticks = 0, double* meanDifference = nullptr)
 {
+    double totalDifference = 0;
+    int64_t compared = 0;
     const int under[3] = {background >> 16, background >> 8 & 255, background & 255};
     Image raster;
     Error error;
@@ -96,12 +98,16 @@ int DrawnDifferently(const std::string& picture, const std::string& board, int t
                         const double want = sums[c] / (double(tile) * tile);
                         // One step of the 16-bit channel, 5 or 6 bits wide.
                         same = same && std::abs(want - got[c]) <= (c == 1 ? 4.5 : 8.5);
+                        totalDifference += std::abs(want - got[c]);
                     }
+                    compared += 3;
                     differences += !same;
                 }
             }
         }
     }
+    if (meanDifference)
+        *meanDifference = totalDifference / double(std::max<int64_t>(compared, 1));
     return differences;
 }
 
@@ -274,4 +280,84 @@ TEST(TiledCompose, AWindowOfALargerOrInfiniteMapAsTiledDrawsIt)
     EXPECT_EQ(DrawnDifferently("endless.tmx.png", "endless.brd", 16, 32, 32), 0);
     // 400 ms: the ground's frame 2 (10 ticks, then 20): tick 13.
     EXPECT_EQ(DrawnDifferently("endless.tmx-400.png", "endless.brd", 16, 32, 32, 0, 0, 0, 13), 0);
+}
+
+// `map` cut to its `w` x `h` cells from (`x`, `y`), its layers as CSV, as
+// `out`: the layers as the parser reads them, the rest of the file as is.
+void CutMap(const std::string& map, int x, int y, int w, int h, const std::string& out)
+{
+    const Bytes bytes = ReadBytes(map);
+    std::string text(bytes.begin(), bytes.end());
+    TiledDocument doc;
+    Error error;
+    ASSERT_TRUE(ParseTiledMap(bytes.data(), bytes.size(), map, ReadTilesetFile, doc, error)) << error;
+    const size_t first = text.find("<layer"), end = text.rfind("</layer>") + 8;
+    std::string layers;
+    for (const TiledLayer& layer : doc.Layers) {
+        std::string csv;
+        for (int ty = y; ty < y + h; ty++)
+            for (int tx = x; tx < x + w; tx++)
+                csv += (csv.empty() ? "" : ",") + std::to_string(layer.Gids[size_t(ty * MapSize + tx)]);
+        layers += "<layer name=\"" + layer.Name + "\" width=\"" + std::to_string(w) + "\" height=\"" +
+                  std::to_string(h) + "\"><data encoding=\"csv\">" + csv + "</data></layer>";
+    }
+    text.replace(first, end - first, layers);
+    const std::string size = "width=\"" + std::to_string(doc.Width) + "\" height=\"" + std::to_string(doc.Height) + "\"";
+    text.replace(text.find(size), size.size(), "width=\"" + std::to_string(w) + "\" height=\"" + std::to_string(h) + "\"");
+    WriteText(out, text);
+}
+
+// Tiled's own orthogonal examples as map makers find them: each one a board
+// can hold imports (merged where it needs more than 100 images) and looks as
+// Tiled draws it: exactly where nothing was merged, within the merging's
+// loss where appearances were merged, and exactly again in a part of the
+// map that needs no merging.
+TEST(TiledCompose, TiledsOwnExampleMapsImport)
+{
+    REQUIRE_TILED();
+    const std::string examples = "/usr/share/doc/tiled/examples";
+    if (!fs::exists(examples + "/desert.tmx"))
+        GTEST_SKIP() << "Tiled's examples are not installed";
+    ScratchDir dir;
+    ASSERT_EQ(RunCommand("cp -r " + examples + "/. . && gunzip -f orthogonal-outside.tmx.gz").status, 0);
+    const struct {
+        std::string map;
+        int tile, width, height;
+        bool merged;
+    } maps[] = {{"desert.tmx", 32, 40, 40, false},
+                {"sewers.tmx", 24, 50, 50, false},
+                {"rpg/island.tmx", 16, 58, 47, true},
+                {"orthogonal-outside.tmx", 16, 45, 31, true}};
+    CutMap("rpg/island.tmx", 20, 10, 12, 10, "rpg/island-part.tmx");
+    CutMap("orthogonal-outside.tmx", 5, 3, 12, 12, "outside-part.tmx");
+    std::vector<std::string> names = {"rpg/island-part.tmx", "outside-part.tmx"};
+    for (const auto& m : maps)
+        names.push_back(m.map);
+    // Their object layers are left out of the board (with a warning).
+    Rasterize(names, 0, "--hide-layer Objects");
+    for (const std::string part : {"rpg/island-part.tmx", "outside-part.tmx"}) {
+        ASSERT_EQ(Import(part + " part.brd --force").status, 0) << part;
+        EXPECT_EQ(DrawnDifferently(part + ".png", "part.brd", 16, 12, part[0] == 'r' ? 10 : 12), 0) << part;
+    }
+    for (const auto& m : maps) {
+        const CommandResult imported = Import(m.map + " map.brd --force --merge-similar");
+        ASSERT_EQ(imported.status, 0) << imported.err;
+        EXPECT_EQ(imported.err.find("merged into others alike") != std::string::npos, m.merged) << imported.err;
+        double mean = 0;
+        const int differing = DrawnDifferently(m.map + ".png", "map.brd", m.tile, m.width, m.height, 0, 0, 0, 0, &mean);
+        const int pixels = std::min(m.width, MapSize) * std::min(m.height, MapSize) * CellSize * CellSize;
+        std::printf("%s: %d of %d pixels differ from Tiled's picture (%.2f %%), by %.2f of 255 on average\n",
+                    m.map.c_str(), differing, pixels, 100.0 * differing / pixels, mean);
+        if (!m.merged) {
+            EXPECT_EQ(differing, 0) << m.map;
+        } else {
+            // Within the loss the warning states for the worst merged pair.
+            const size_t at = imported.err.find("the largest mean colour difference merged is ");
+            ASSERT_NE(at, std::string::npos) << imported.err;
+            EXPECT_LE(mean, std::stod(imported.err.substr(at + 45))) << m.map;
+        }
+        // The same map gives the same board, byte for byte.
+        ASSERT_EQ(Import(m.map + " again.brd --force --merge-similar --images map").status, 0);
+        EXPECT_EQ(ReadBytes("again.brd"), ReadBytes("map.brd")) << m.map;
+    }
 }
