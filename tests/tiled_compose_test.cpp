@@ -361,3 +361,127 @@ TEST(TiledCompose, TiledsOwnExampleMapsImport)
         EXPECT_EQ(ReadBytes("again.brd"), ReadBytes("map.brd")) << m.map;
     }
 }
+
+namespace {
+
+// Runs boardtool `arguments` and gives its result, the seconds it took and
+// the most memory it held (KB).
+CommandResult Timed(const std::string& arguments, double& seconds, long& kilobytes)
+{
+    const auto start = std::chrono::steady_clock::now();
+    CommandResult result = RunCommand("/usr/bin/time -f '%M' -o rss.txt " + Boardtool(arguments));
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // The last line; a failed command's status comes before it.
+    const Bytes rss = ReadBytes("rss.txt");
+    const std::string text(rss.begin(), rss.end());
+    kilobytes = std::stol(text.substr(text.rfind('\n', text.size() - 2) + 1));
+    return result;
+}
+
+// One TSX of 256 tiles whose first is a 256-frame animation, named by
+// `sets` tilesets; a 64 x 64 layer showing each set's first tile in all 8
+// flips.
+std::string AnimationBomb(int sets)
+{
+    Image atlas{512, 512, std::vector<uint8_t>(512 * 512 * 4, 255), false};
+    for (size_t i = 0; i < atlas.Rgba.size(); i++)
+        atlas.Rgba[i] = uint8_t(i * 31 / 7);
+    WriteBytes("atlas.png", EncodePng(atlas));
+    std::string frames;
+    for (int f = 0; f < 256; f++)
+        frames += "<frame tileid=\"" + std::to_string(f) + "\" duration=\"100\"/>";
+    WriteText("bomb.tsx", "<tileset name=\"b\" tilewidth=\"32\" tileheight=\"32\" tilecount=\"256\" columns=\"16\">"
+                          "<image source=\"atlas.png\" width=\"512\" height=\"512\"/><tile id=\"0\"><animation>" +
+                              frames + "</animation></tile></tileset>");
+    std::string map = "<map orientation=\"orthogonal\" width=\"64\" height=\"64\" tilewidth=\"32\" tileheight=\"32\">";
+    for (int s = 0; s < sets; s++)
+        map += "<tileset firstgid=\"" + std::to_string(1 + 256 * s) + "\" source=\"bomb.tsx\"/>";
+    map += "<layer name=\"l\" width=\"64\" height=\"64\"><data encoding=\"csv\">";
+    for (int k = 0; k < MapSize * MapSize; k++)
+        map += (k ? "," : "") + std::to_string(uint32_t(1 + 256 * (k % sets)) | uint32_t(k / sets % 8) << 29);
+    return map + "</data></layer></map>";
+}
+
+}  // namespace
+
+// Small crafted maps that would cost much: each refused quickly, within a
+// stated bound, with a message that names the file and reads well.
+TEST(TiledBounds, CraftedMapsAreRefusedBeforeTheyCostMuch)
+{
+    ScratchDir dir;
+    double seconds;
+    long kilobytes;
+
+    // 512 tilesets of 256-frame animations in 8 flips: 4096 appearances.
+    WriteText("bomb.tmx", AnimationBomb(512));
+    EXPECT_LT(ReadBytes("bomb.tmx").size(), 80000u);
+    CommandResult result = Timed("import bomb.tmx out.brd", seconds, kilobytes);
+    EXPECT_NE(result.err.find("bomb.tmx: cells (0, 0) to (63, 63) need 4096 tile images"), std::string::npos)
+        << result.err;
+    result = Timed("import bomb.tmx out.brd --merge-similar", seconds, kilobytes);
+    EXPECT_NE(result.err.find("need 4096 tile images; --merge-similar compares at most 1024"), std::string::npos)
+        << result.err;
+    EXPECT_LT(seconds, 5);
+    EXPECT_LT(kilobytes, 256 * 1024);
+    // 104 of them: the frames they need are counted before any is composed.
+    WriteText("bomb.tmx", AnimationBomb(13));
+    result = Timed("import bomb.tmx out.brd --merge-similar", seconds, kilobytes);
+    EXPECT_NE(result.err.find("need 104 composed tile images of 26624 frames in all (104 MB); an import composes at "
+                              "most 16384 frames"),
+              std::string::npos)
+        << result.err;
+    EXPECT_LT(seconds, 5);
+    EXPECT_LT(kilobytes, 256 * 1024);
+
+    // A property nested 100,000 deep, in the import and in the viewer's
+    // path, which keeps the map it has.
+    WriteText("deep.tmj", "{\"type\":\"map\",\"orientation\":\"orthogonal\",\"width\":1,\"height\":1,\"tilewidth\":32,"
+                          "\"tileheight\":32,\"properties\":[{\"name\":\"p\",\"type\":\"class\",\"value\":" +
+                              std::string(100000, '[') + std::string(100000, ']') + "}]}");
+    result = Timed("import deep.tmj out.brd", seconds, kilobytes);
+    EXPECT_EQ(result.err, "boardtool: deep.tmj: holds more than 4194304 values or nests them more than 64 deep; a "
+                          "Tiled file may not (nothing was written)\n");
+    World world;
+    MakeAtlas("atlas16.png", 16);
+    WriteText("good.tmx", LayeredMap(16, 9, 7));
+    Error error;
+    ASSERT_TRUE(LoadTiledMap(world, "good.tmx", error)) << error;
+    const int tiles = world.TileCount;
+    EXPECT_FALSE(LoadTiledMap(world, "deep.tmj", error));
+    EXPECT_NE(error.Message().find("nests them more than 64 deep"), std::string::npos) << error;
+    EXPECT_EQ(world.TileCount, tiles);
+
+    // Parser memory: elements and values counted before a tree of them is
+    // made; layer cells counted before their data is decoded.
+    std::string many;
+    for (int i = 0; i < (1 << 20); i++)
+        many += "<a/>";
+    WriteText("many.tmx", "<map>" + many + "</map>");
+    EXPECT_NE(Import("many.tmx out.brd").err.find("holds 1048578 elements and 0 attributes; a Tiled file may hold at "
+                                                  "most 1048576 and 2097152"),
+              std::string::npos);
+    WriteText("many.tmj", "{\"a\":[" + std::string(4 << 20, '0').replace(1, std::string::npos, "") +
+                              [] {
+                                  std::string zeros;
+                                  for (int i = 0; i < (2 << 20) + 1; i++)
+                                      zeros += ",0,0";
+                                  return zeros;
+                              }() + "]}");
+    EXPECT_NE(Import("many.tmj out.brd").err.find("holds more than 4194304 values"), std::string::npos);
+    WriteText("wide.tmx", "<map orientation=\"orthogonal\" width=\"3000\" height=\"3000\" tilewidth=\"32\" "
+                          "tileheight=\"32\"><layer name=\"l\" width=\"3000\" height=\"3000\"><data encoding=\"base64\" "
+                          "compression=\"zlib\">eJw=</data></layer></map>");
+    result = Timed("import wide.tmx out.brd", seconds, kilobytes);
+    EXPECT_NE(result.err.find("layer \"l\" brings the map's cells to more than 4194304, the most a map may have"),
+              std::string::npos) << result.err;
+    EXPECT_LT(kilobytes, 64 * 1024);
+
+    // A 50,000-byte layer name is cut in the message.
+    WriteText("long.tmx", "<map orientation=\"orthogonal\" width=\"2\" height=\"2\" tilewidth=\"32\" tileheight=\"32\">"
+                          "<layer name=\"" + std::string(50000, 'n') + "\" width=\"3\" height=\"2\"/></map>");
+    result = Import("long.tmx out.brd");
+    EXPECT_NE(result.err.find("layer \"" + std::string(64, 'n') + "... (50000 bytes)\" is 3 x 2 cells, the map 2 x 2"),
+              std::string::npos) << result.err;
+    EXPECT_LT(result.err.size(), 300u);
+    EXPECT_FALSE(FileExists("out.brd"));
+}

@@ -125,7 +125,7 @@ private:
     std::map<int, Stack> stackOfSlot;     // the slots to compose
     std::map<int, Composed> composed;     // by slot
     std::vector<int> uses;                // cells showing each slot
-    std::map<std::pair<const TiledTileset*, uint32_t>, bool> covering;  // tiles known to hide or not
+    std::map<std::string, bool> covering;  // tiles known to hide what lies under them, or not
 };
 
 const TiledTileset& Importer::SetOf(uint32_t gid, uint32_t& local)
@@ -545,7 +545,10 @@ bool Importer::Covers(uint32_t gid, int look)
         return false;
     uint32_t local;
     const TiledTileset& set = SetOf(gid, local);
-    const auto known = covering.find({&set, local});
+    // Tilesets read from one file are one tileset, however many times named.
+    const std::string key = (set.Source == doc.FileName ? std::to_string(&set - doc.Tilesets.data()) : set.Source) +
+                            "#" + std::to_string(local);
+    const auto known = covering.find(key);
     if (known != covering.end())
         return known->second;
     std::vector<uint32_t> tiles = {local};
@@ -566,7 +569,7 @@ bool Importer::Covers(uint32_t gid, int look)
         for (size_t i = 3; i < rgba.size() && opaque; i += 4)
             opaque = rgba[i] == 255;
     }
-    return covering[{&set, local}] = opaque;
+    return covering[key] = opaque;
 }
 
 // The tiles of every visible layer at board cell (tx, ty), bottom to top,

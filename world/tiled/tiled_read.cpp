@@ -236,7 +236,7 @@ void CheckTileset(const TiledTileset& set)
     constexpr int Most = 1 << 16;  // pixels: larger sizes, margins and spacings are nonsense
     if (set.TileWidth <= 0 || set.TileHeight <= 0 || set.Margin < 0 || set.Spacing < 0 || set.TileCount < 0 ||
         set.TileWidth > Most || set.TileHeight > Most || set.Margin > Most || set.Spacing > Most)
-        Refuse(set.Source, "tileset \"" + set.Name + "\" has a bad tile size, margin, spacing or count");
+        Refuse(set.Source, "tileset \"" + Clipped(set.Name) + "\" has a bad tile size, margin, spacing or count");
 }
 
 // A tileset's tile images and animation frames counted, against a bound on
@@ -321,7 +321,7 @@ void XmlTilesetBody(const pugi::xml_node& node, TiledTileset& set)
     set.Properties = XmlProperties(node, file);
     if (const pugi::xml_node image = node.child("image")) {
         if (image.child("data"))
-            Refuse(file, "tileset \"" + set.Name + "\" embeds its image; only image files are read");
+            Refuse(file, "tileset \"" + Clipped(set.Name) + "\" embeds its image; only image files are read");
         set.Image = Resolve(file, image.attribute("source").value());
         set.HasTrans = image.attribute("trans") && ParseColour(image.attribute("trans").value(), set.Trans);
     }
@@ -621,16 +621,16 @@ std::vector<uint32_t> JsonData(const Json& holder, const std::string& encoding, 
     if (data != holder.end() && data->is_string()) {
         if (!DecodeLayerData(data->get<std::string>(), encoding.empty() ? "base64" : encoding, compression,
                              size_t(cells), gids, error))
-            Refuse(file, "layer \"" + layer + "\": " + error.Reason);
+            Refuse(file, "layer \"" + Clipped(layer) + "\": " + error.Reason);
         return gids;
     }
     const Json& values = Array(holder, "data", file);
     if (int64_t(values.size()) != cells)
-        Refuse(file, "layer \"" + layer + "\" holds " + std::to_string(values.size()) + " cells, it has " +
+        Refuse(file, "layer \"" + Clipped(layer) + "\" holds " + std::to_string(values.size()) + " cells, it has " +
                          std::to_string(cells));
     for (const Json& value : values) {
         if (!value.is_number_unsigned() || value.get<uint64_t>() > UINT32_MAX)
-            Refuse(file, "layer \"" + layer + "\" holds a value that is not a tile id");
+            Refuse(file, "layer \"" + Clipped(layer) + "\" holds a value that is not a tile id");
         gids.push_back(value.get<uint32_t>());
     }
     return gids;
@@ -786,7 +786,7 @@ bool ParseTiledMap(const uint8_t* data, size_t size, const std::string& fileName
     for (size_t i = 0; i < doc->Tilesets.size(); i++) {
         const TiledTileset& set = doc->Tilesets[i];
         if (set.FirstGid == 0 || (set.FirstGid & GidFlags) || (i > 0 && set.FirstGid <= doc->Tilesets[i - 1].FirstGid)) {
-            error = Error{fileName, "tileset \"" + set.Name + "\" has first gid " + std::to_string(set.FirstGid) +
+            error = Error{fileName, "tileset \"" + Clipped(set.Name) + "\" has first gid " + std::to_string(set.FirstGid) +
                                         "; first gids must rise from 1"};
             return false;
         }
