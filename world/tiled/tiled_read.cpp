@@ -755,12 +755,15 @@ bool ReadTilesetFile(const std::string& path, std::vector<uint8_t>& bytes, Error
 std::string Clipped(const std::string& text)
 {
     constexpr size_t Most = 64;
-    if (text.size() <= Most)
-        return text;
-    size_t cut = Most;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+    size_t cut = std::min(text.size(), Most);
+    while (cut > 0 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
         cut--;  // not inside a UTF-8 character
-    return text.substr(0, cut) + "... (" + std::to_string(text.size()) + " bytes)";
+    std::string shown = text.substr(0, cut);
+    // A message is one line: line breaks and other control characters as '?'.
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return cut == text.size() ? shown : shown + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
 bool ParseTiledMap(const uint8_t* data, size_t size, const std::string& fileName,
