@@ -577,11 +577,15 @@ bool Importer::Covers(uint32_t gid, int look)
 Stack Importer::StackAt(int tx, int ty)
 {
     Stack stack;
-    for (size_t l = doc.Layers.size(); l-- > 0;) {
-        if (const uint32_t gid = doc.Layers[l].Gids[size_t(ty * MapSize + tx)] & ~GidHex120) {
-            stack.insert(stack.begin(), {gid, lookOfLayer[l]});
-            if (Covers(gid, lookOfLayer[l]))
-                break;
+    for (size_t l = 0; l < doc.Layers.size(); l++)
+        if (const uint32_t gid = doc.Layers[l].Gids[size_t(ty * MapSize + tx)] & ~GidHex120)
+            stack.push_back({gid, lookOfLayer[l]});
+    // A tile alone is not looked at here: one of an exported board's
+    // tilesets stands for the board's own image, which may not be readable.
+    for (size_t e = stack.size(); e-- > 1;) {
+        if (Covers(stack[e].Gid, stack[e].Look)) {
+            stack.erase(stack.begin(), stack.begin() + ptrdiff_t(e));
+            break;
         }
     }
     return stack;
