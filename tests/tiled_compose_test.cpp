@@ -485,3 +485,53 @@ TEST(TiledBounds, CraftedMapsAreRefusedBeforeTheyCostMuch)
     EXPECT_LT(result.err.size(), 300u);
     EXPECT_FALSE(FileExists("out.brd"));
 }
+
+// An image-collection tile that shows a part of its image (x, y, width and
+// height on the tile, as newer Tiled versions write them), in TMX and JSON.
+TEST(TiledCompose, ImageCollectionTilesShowThePartOfTheirImageTheyName)
+{
+    ScratchDir dir;
+    Image sheet{64, 48, std::vector<uint8_t>(64 * 48 * 4, 255), false};
+    for (int i = 0; i < 64 * 48; i++)
+        sheet.Rgba[size_t(i) * 4] = uint8_t(i % 64 * 4), sheet.Rgba[size_t(i) * 4 + 1] = uint8_t(i / 64 * 5);
+    WriteBytes("sheet.png", EncodePng(sheet));
+    const auto tmx = [](const std::string& rect) {
+        return "<map orientation=\"orthogonal\" width=\"1\" height=\"1\" tilewidth=\"32\" tileheight=\"32\">"
+               "<tileset firstgid=\"1\" name=\"c\" tilewidth=\"64\" tileheight=\"48\"><tile id=\"0\" " + rect +
+               "><image source=\"sheet.png\" width=\"64\" height=\"48\"/></tile></tileset>"
+               "<layer name=\"l\" width=\"1\" height=\"1\"><data encoding=\"csv\">1</data></layer></map>";
+    };
+    WriteText("part.tmx", tmx("x=\"20\" y=\"9\" width=\"32\" height=\"32\""));
+    WriteText("part.tmj", "{\"type\":\"map\",\"orientation\":\"orthogonal\",\"width\":1,\"height\":1,\"tilewidth\":32,"
+                          "\"tileheight\":32,\"tilesets\":[{\"firstgid\":1,\"name\":\"c\",\"tilewidth\":64,"
+                          "\"tileheight\":48,\"tiles\":[{\"id\":0,\"image\":\"sheet.png\",\"imagewidth\":64,"
+                          "\"imageheight\":48,\"x\":20,\"y\":9,\"width\":32,\"height\":32}]}],\"layers\":[{\"type\":"
+                          "\"tilelayer\",\"name\":\"l\",\"width\":1,\"height\":1,\"data\":[1]}]}");
+    for (const char* map : {"part.tmx", "part.tmj"}) {
+        TiledImport imported;
+        Error error;
+        ASSERT_TRUE(ImportTiledMap(map, "out", imported, error)) << error;
+        const Image& tile = imported.Images.at(0).Pixels;
+        ASSERT_EQ(tile.Width, 32);
+        for (int y = 0; y < 32; y += 7)
+            for (int x = 0; x < 32; x += 5)
+                for (int c = 0; c < 3; c++)
+                    ASSERT_EQ(tile.Rgba[(size_t(y) * 32 + size_t(x)) * 4 + size_t(c)],
+                              sheet.Rgba[(size_t(y + 9) * 64 + size_t(x + 20)) * 4 + size_t(c)]) << map << x << "," << y;
+    }
+    // A part beyond the image, or not of the map's tile size, is refused
+    // saying so; the whole image of the wrong size names its size.
+    const struct {
+        const char* rect;
+        const char* message;
+    } wrong[] = {{"x=\"40\" y=\"0\" width=\"32\" height=\"32\"", "shows pixels (40, 0) to (71, 31), outside its image of 64 x 48"},
+                 {"x=\"0\" y=\"0\" width=\"16\" height=\"32\"", "shows 16 x 32 pixels of its image; the map's tiles are 32 x 32"},
+                 {"", "its image is 64 x 48 pixels, the map's tiles 32 x 32"}};
+    for (const auto& w : wrong) {
+        WriteText("bad.tmx", tmx(w.rect));
+        const CommandResult result = Import("bad.tmx out.brd");
+        EXPECT_NE(result.err.find(std::string("tile 0 of tileset \"c\"") + (w.message[0] == 'i' ? ": " : " ") + w.message),
+                  std::string::npos)
+            << result.err;
+    }
+}
