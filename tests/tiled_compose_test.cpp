@@ -197,6 +197,10 @@ TEST(TiledCompose, LayersOfEveryTileSizeLookAsTiledDrawsThem)
         EXPECT_EQ(world.Cells[9][0].Tile, 0);
         EXPECT_EQ(world.Cells[0][7].Tile, 0);
     }
+    // A board of composed tiles exports each as one tile, and comes back.
+    ASSERT_EQ(RunCommand(Boardtool("export layers.brd back.tmx")).status, 0);
+    ASSERT_EQ(Import("back.tmx again.brd --images layers").status, 0);
+    EXPECT_EQ(ReadBytes("again.brd"), ReadBytes("layers.brd"));
 }
 
 // A map larger than a board: the window at the top left of its painted
@@ -475,6 +479,17 @@ TEST(TiledBounds, CraftedMapsAreRefusedBeforeTheyCostMuch)
     EXPECT_NE(result.err.find("layer \"l\" brings the map's cells to more than 4194304, the most a map may have"),
               std::string::npos) << result.err;
     EXPECT_LT(kilobytes, 64 * 1024);
+
+    // A layer name with a line break stays on the warning's one line.
+    WriteText("broken.tmx", "<map orientation=\"orthogonal\" width=\"1\" height=\"1\" tilewidth=\"16\" "
+                            "tileheight=\"16\"><tileset firstgid=\"1\" name=\"parts\" tilewidth=\"16\" "
+                            "tileheight=\"16\"><image source=\"atlas16.png\"/></tileset><layer name=\"l\" width=\"1\" "
+                            "height=\"1\"><data encoding=\"csv\">1</data></layer><objectgroup name=\"a&#10;b\"/></map>");
+    result = Import("broken.tmx out.brd");
+    EXPECT_NE(result.err.find("boardtool: warning: broken.tmx: object layer \"a?b\" left out: a board holds tiles only\n"),
+              std::string::npos) << result.err;
+    std::filesystem::remove("out.brd");
+    std::filesystem::remove_all("out");
 
     // A 50,000-byte layer name is cut in the message.
     WriteText("long.tmx", "<map orientation=\"orthogonal\" width=\"2\" height=\"2\" tilewidth=\"32\" tileheight=\"32\">"
