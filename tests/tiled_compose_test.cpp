@@ -131,9 +131,9 @@ void MakeAtlas(const std::string& path, int t)
 }
 
 // A map of `w` x `h` cells of `t` pixels in three layers over a background
-// colour: ground with some cells left empty, a group at half opacity
-// holding a flipped, partly transparent layer at 62 %, a layer at 31 %, and
-// a hidden layer.
+// colour: ground with some cells left empty, a tinted group at half opacity
+// holding a flipped, partly transparent layer at 62 %, a layer at 31 % with
+// a tint of its own (its alpha too), and a hidden layer.
 std::string LayeredMap(int t, int w, int h, const std::string& extra = "")
 {
     std::string ground, top, faint, hidden;
@@ -142,7 +142,7 @@ std::string LayeredMap(int t, int w, int h, const std::string& extra = "")
             const char* comma = x + y ? "," : "";
             ground += comma + std::to_string((x * 7 + y * 3) % 11 == 0 ? 0 : (x + y) % 2 ? 1 : 4);
             top += comma + std::to_string((x + 2 * y) % 3 == 0 ? 0 : (uint32_t((x + y) % 3 + 2) | uint32_t(x % 8) << 29));
-            faint += comma + std::to_string((x * y) % 4 == 1 ? 3 : 0);
+            faint += comma + std::to_string((x * y) % 8 == 1 ? 3 : 0);
             hidden += comma + std::string("4");
         }
     }
@@ -154,9 +154,9 @@ std::string LayeredMap(int t, int w, int h, const std::string& extra = "")
            "\" tilecount=\"4\" columns=\"4\"><image source=\"atlas" + ts + ".png\" trans=\"ff00ff\" width=\"" +
            std::to_string(4 * t) + "\" height=\"" + ts + "\"/></tileset>"
            "<layer id=\"1\" name=\"ground\" " + size + "><data encoding=\"csv\">" + ground + "</data></layer>"
-           "<group id=\"2\" name=\"decor\" opacity=\"0.5\"><layer id=\"3\" name=\"top\" " + size +
+           "<group id=\"2\" name=\"decor\" opacity=\"0.5\" tintcolor=\"#c0ff80\"><layer id=\"3\" name=\"top\" " + size +
            " opacity=\"0.62\"><data encoding=\"csv\">" + top + "</data></layer></group>"
-           "<layer id=\"4\" name=\"faint\" " + size + " opacity=\"0.31\"><data encoding=\"csv\">" + faint +
+           "<layer id=\"4\" name=\"faint\" " + size + " opacity=\"0.31\" tintcolor=\"#b0ffd0a0\"><data encoding=\"csv\">" + faint +
            "</data></layer><layer id=\"5\" name=\"hidden\" " + size + " visible=\"0\"><data encoding=\"csv\">" +
            hidden + "</data></layer></map>\n";
 }

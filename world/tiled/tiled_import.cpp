@@ -349,6 +349,7 @@ Composed Importer::Compose(const Stack& stack)
             const LayerLook& look = looks[size_t(stack[e].Look)];
             const uint32_t gid = stack[e].Gid;
             const bool h = gid & GidFlipH, v = gid & GidFlipV, d = gid & GidFlipD;
+            const bool tinted = look.Tint[0] < 255 || look.Tint[1] < 255 || look.Tint[2] < 255;
             for (int oy = 0; oy < t; oy++) {
                 for (int ox = 0; ox < t; ox++) {
                     // As Tiled draws: the diagonal flip (x and y swapped)
@@ -356,12 +357,17 @@ Composed Importer::Compose(const Stack& stack)
                     const int ty = v ? t - 1 - oy : oy, tx = h ? t - 1 - ox : ox;
                     const int sx = d ? ty : tx, sy = d ? tx : ty;
                     const uint8_t* p = rgba.data() + (size_t(sy) * size_t(t) + size_t(sx)) * 4;
-                    const float alpha = float(p[3]) / 255.0f * float(look.Tint[3]) / 255.0f * float(look.Opacity);
+                    const float own = float(p[3]) / 255.0f;
+                    const float alpha = own * float(look.Tint[3]) / 255.0f * float(look.Opacity);
                     if (alpha <= 0)
                         continue;
                     float* q = canvas.data() + (size_t(oy) * size_t(t) + size_t(ox)) * 3;
                     for (int c = 0; c < 3; c++) {
-                        const float colour = float(p[c]) * float(look.Tint[c]) / 255.0f;
+                        // Tiled multiplies the tile, as if over white, by
+                        // the tint, keeping the tile's alpha; the tint's
+                        // own alpha works as opacity.
+                        const float colour = tinted ? float(look.Tint[c]) / 255.0f * (float(p[c]) * own + 255.0f * (1 - own))
+                                                    : float(p[c]);
                         q[c] = colour * alpha + q[c] * (1 - alpha);
                     }
                 }
