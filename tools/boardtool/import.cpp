@@ -1,5 +1,6 @@
 // boardtool import: a board file made from a Tiled map, with the tile
 // images the map's appearances need written as PNG strips.
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -31,10 +32,16 @@ int RunImport(const ImportOptions& options)
     TiledOptions tiled;
     tiled.MergeSimilar = options.mergeSimilar;
     if (!options.region.empty()) {
-        long long x, y;
-        int end = 0;
-        if (std::sscanf(options.region.c_str(), "%lld,%lld%n", &x, &y, &end) != 2 || end != int(options.region.size()))
-            return Refuse("--region " + Clipped(options.region) + ": give the top left cell as X,Y (nothing was written)");
+        // Two whole numbers, each within int64_t, and nothing else.
+        const std::string& text = options.region;
+        const size_t comma = text.find(',');
+        int64_t x = 0, y = 0;
+        const auto number = [&](size_t from, size_t to, int64_t& value) {
+            const auto [end, fault] = std::from_chars(text.data() + from, text.data() + to, value);
+            return fault == std::errc() && end == text.data() + to && from < to;
+        };
+        if (comma == std::string::npos || !number(0, comma, x) || !number(comma + 1, text.size(), y))
+            return Refuse("--region " + Clipped(text) + ": give the top left cell as X,Y (nothing was written)");
         tiled.HasRegion = true;
         tiled.RegionX = x, tiled.RegionY = y;
     }

@@ -193,7 +193,8 @@ void CutWindow(TiledDocument& doc, Gathered& got)
     };
     if (got.options.HasRegion) {
         doc.WindowX = got.options.RegionX, doc.WindowY = got.options.RegionY;
-        if (std::abs(doc.WindowX) > MaxCoordinate || std::abs(doc.WindowY) > MaxCoordinate)
+        if (doc.WindowX < -MaxCoordinate || doc.WindowX > MaxCoordinate || doc.WindowY < -MaxCoordinate ||
+            doc.WindowY > MaxCoordinate)
             Refuse(doc.FileName, "the region (" + std::to_string(doc.WindowX) + ", " + std::to_string(doc.WindowY) +
                                      ") lies beyond " + std::to_string(MaxCoordinate) + " cells from 0");
     } else {
