@@ -183,7 +183,8 @@ void CutWindow(TiledDocument& doc, Gathered& got)
     }
     doc.AreaX = left, doc.AreaY = top, doc.AreaWidth = right - left, doc.AreaHeight = bottom - top;
     if (doc.Infinite)
-        doc.Width = int(doc.AreaWidth), doc.Height = int(doc.AreaHeight);
+        doc.Width = int(std::min<int64_t>(doc.AreaWidth, INT32_MAX)),
+        doc.Height = int(std::min<int64_t>(doc.AreaHeight, INT32_MAX));
     const auto from = [](int64_t start, int64_t size, int64_t painted) {
         if (size <= MapSize)
             return start >= 0 && start + size <= MapSize ? int64_t(0) : start;
