@@ -149,7 +149,7 @@ RawLayer Within(const RawLayer& group, const std::string& name, double opacity, 
 {
     RawLayer layer;
     layer.Name = name;
-    layer.Opacity = group.Opacity * std::clamp(opacity, 0.0, 1.0);
+    layer.Opacity = group.Opacity * (opacity >= 0 ? std::min(opacity, 1.0) : 0.0);  // NaN: not drawn
     uint8_t own[4] = {255, 255, 255, 255};
     ParseTint(tint, own);
     for (int c = 0; c < 4; c++)
