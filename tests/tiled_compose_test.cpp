@@ -550,3 +550,60 @@ TEST(TiledCompose, ImageCollectionTilesShowThePartOfTheirImageTheyName)
             << result.err;
     }
 }
+
+// Animated tiles stacked: the composite steps whenever any layer's frame
+// changes and loops when all come round together, as Tiled shows it over
+// time; when that takes more than 256 frames, every frame lasts the
+// average, with a warning.
+TEST(TiledCompose, AnimatedTilesInAStackAnimateTheComposite)
+{
+    REQUIRE_TILED();
+    ScratchDir dir;
+    MakeAtlas("atlas16.png", 16);
+    const auto map = [](const std::string& bottom, const std::string& top) {
+        return "<map version=\"1.8\" orientation=\"orthogonal\" width=\"2\" height=\"1\" tilewidth=\"16\" "
+               "tileheight=\"16\"><tileset firstgid=\"1\" name=\"parts\" tilewidth=\"16\" tileheight=\"16\" "
+               "tilecount=\"4\" columns=\"4\"><image source=\"atlas16.png\" width=\"64\" height=\"16\"/>"
+               "<tile id=\"0\"><animation>" + bottom + "</animation></tile><tile id=\"1\"><animation>" + top +
+               "</animation></tile></tileset><layer name=\"g\" width=\"2\" height=\"1\"><data encoding=\"csv\">1,4"
+               "</data></layer><layer name=\"t\" width=\"2\" height=\"1\"><data encoding=\"csv\">2,2</data></layer></map>";
+    };
+    const auto frames = [](std::vector<std::pair<int, int>> list) {
+        std::string text;
+        for (const auto& [tile, ms] : list)
+            text += "<frame tileid=\"" + std::to_string(tile) + "\" duration=\"" + std::to_string(ms) + "\"/>";
+        return text;
+    };
+    // 10 + 20 ticks under 4 x 10: 12 steps of 10 ticks.
+    WriteText("stack.tmx", map(frames({{0, 303}, {3, 606}}), frames({{1, 303}, {2, 303}, {1, 303}, {3, 303}})));
+    Rasterize({"stack.tmx"});
+    Rasterize({"stack.tmx"}, 400);
+    Rasterize({"stack.tmx"}, 2500);
+    ASSERT_EQ(Import("stack.tmx stack.brd").status, 0);
+    World world;
+    ASSERT_EQ(world.LoadMap("stack.brd"), 0);
+    EXPECT_EQ(world.Cells[0][0].LastFrame, 11);
+    EXPECT_EQ(world.Cells[0][0].Delay, 9);
+    EXPECT_EQ(world.Cells[1][0].LastFrame, 3);  // the top layer's animation alone over a still tile
+    EXPECT_EQ(DrawnDifferently("stack.tmx.png", "stack.brd", 16, 2, 1), 0);
+    EXPECT_EQ(DrawnDifferently("stack.tmx-400.png", "stack.brd", 16, 2, 1, 0, 0, 0, 13), 0);
+    EXPECT_EQ(DrawnDifferently("stack.tmx-2500.png", "stack.brd", 16, 2, 1, 0, 0, 0, 82), 0);
+
+    // 13 frames of 3 ticks under 12 of 7: 1,092 ticks to come round; every
+    // frame lasts 4 ticks (123 / 25) instead, 156 frames in all.
+    std::vector<std::pair<int, int>> bottom, top;
+    for (int f = 0; f < 13; f++)
+        bottom.push_back({f % 2 ? 3 : 0, 100});
+    for (int f = 0; f < 12; f++)
+        top.push_back({f % 2 ? 2 : 1, 200});
+    WriteText("long.tmx", map(frames(bottom), frames(top)));
+    TiledImport imported;
+    Error error;
+    ASSERT_TRUE(ImportTiledMap("long.tmx", "long", imported, error)) << error;
+    EXPECT_EQ(imported.Map->Cells[0][0].LastFrame, 155);
+    EXPECT_EQ(imported.Map->Cells[0][0].Delay, 3);
+    ASSERT_EQ(imported.Warnings.size(), 1u);
+    EXPECT_NE(imported.Warnings[0].find("and the tiles under or over it would need more than 256 frames to keep its "
+                                        "durations; every frame lasts 4 ticks"),
+              std::string::npos) << imported.Warnings[0];
+}
