@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <numeric>
 
 #include "board/board_file.h"

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <limits>
 #include <type_traits>
 
