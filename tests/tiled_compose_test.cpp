@@ -5,7 +5,7 @@
 // bounds that keep crafted maps cheap.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <cstring>
@@ -606,4 +606,29 @@ TEST(TiledCompose, AnimatedTilesInAStackAnimateTheComposite)
     EXPECT_NE(imported.Warnings[0].find("and the tiles under or over it would need more than 256 frames to keep its "
                                         "durations; every frame lasts 4 ticks"),
               std::string::npos) << imported.Warnings[0];
+}
+
+// Out of memory (an address-space limit that a 2000 x 2000 layer exceeds
+// while it is decoded): a named refusal, not a crash.
+TEST(TiledBounds, RunningOutOfMemoryIsANamedRefusal)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit leaves";
+#endif
+    ScratchDir dir;
+    const int n = 2000;
+    std::vector<uint32_t> ones(size_t(n) * n, 1);
+    Bytes raw(reinterpret_cast<const uint8_t*>(ones.data()), reinterpret_cast<const uint8_t*>(ones.data()) + ones.size() * 4);
+    uLongf packedSize = compressBound(uLong(raw.size()));
+    Bytes packed(packedSize);
+    ASSERT_EQ(compress2(packed.data(), &packedSize, raw.data(), uLong(raw.size()), 6), Z_OK);
+    packed.resize(packedSize);
+    const std::string size = "width=\"" + std::to_string(n) + "\" height=\"" + std::to_string(n) + "\"";
+    WriteText("wide.tmx", "<map orientation=\"orthogonal\" " + size + " tilewidth=\"32\" tileheight=\"32\"><layer "
+                          "name=\"l\" " + size + "><data encoding=\"base64\" compression=\"zlib\">" +
+                              EncodeBase64(packed) + "</data></layer></map>");
+    const CommandResult result = RunCommand("ulimit -v 40000; " + Boardtool("import wide.tmx out.brd"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "boardtool: wide.tmx: out of memory while reading the map (nothing was written)\n");
+    EXPECT_FALSE(FileExists("out.brd"));
 }
