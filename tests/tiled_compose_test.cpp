@@ -437,6 +437,29 @@ TEST(TiledBounds, CraftedMapsAreRefusedBeforeTheyCostMuch)
     EXPECT_LT(seconds, 5);
     EXPECT_LT(kilobytes, 256 * 1024);
 
+    // Eight layers of 256-pixel tiles in 256-frame animations: the pixels
+    // composing would draw are counted first.
+    Image big{256, 256, std::vector<uint8_t>(256 * 256 * 4, 200), true};
+    WriteBytes("big.png", EncodePng(big));
+    std::string frames, layers;
+    for (int f = 0; f < 256; f++)
+        frames += "<frame tileid=\"0\" duration=\"100\"/>";
+    for (int l = 0; l < 8; l++) {
+        std::string csv;
+        for (int k = 0; k < MapSize * MapSize; k++)
+            csv += (k ? "," : "") + std::to_string(1u | uint32_t((k + l) % 8) << 29);
+        layers += "<layer name=\"l\" width=\"64\" height=\"64\"><data encoding=\"csv\">" + csv + "</data></layer>";
+    }
+    WriteText("slow.tmx", "<map orientation=\"orthogonal\" width=\"64\" height=\"64\" tilewidth=\"256\" "
+                          "tileheight=\"256\"><tileset firstgid=\"1\" name=\"b\" tilewidth=\"256\" tileheight=\"256\">"
+                          "<image source=\"big.png\"/><tile id=\"0\"><animation>" + frames +
+                              "</animation></tile></tileset>" + layers + "</map>");
+    result = Timed("import slow.tmx out.brd", seconds, kilobytes);
+    EXPECT_NE(result.err.find("need 9 composed tile images whose frames, 256 pixels a side, take 1241513984 pixels "
+                              "drawn in all; an import draws at most 1073741824"),
+              std::string::npos) << result.err;
+    EXPECT_LT(seconds, 5);
+
     // A property nested 100,000 deep, in the import and in the viewer's
     // path, which keeps the map it has.
     WriteText("deep.tmj", "{\"type\":\"map\",\"orientation\":\"orthogonal\",\"width\":1,\"height\":1,\"tilewidth\":32,"

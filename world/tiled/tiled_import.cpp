@@ -126,7 +126,7 @@ private:
     std::map<int, Stack> stackOfSlot;     // the slots to compose
     std::map<int, Composed> composed;     // by slot
     std::vector<int> uses;                // cells showing each slot
-    std::map<std::string, bool> covering;  // tiles known to hide what lies under them, or not
+    std::map<std::string, bool> opaqueTiles;  // tiles known to be opaque, or not
 };
 
 const TiledTileset& Importer::SetOf(uint32_t gid, uint32_t& local)
@@ -544,7 +544,8 @@ int Importer::SlotFor(const Stack& stack)
 }
 
 // Whether the tile `gid` hides what lies under it: every pixel of every
-// frame opaque, on a layer drawn whole.
+// frame opaque, on a layer drawn whole. Each tile's pixels are looked at
+// once, however many tilesets name its file and animations show it.
 bool Importer::Covers(uint32_t gid, int look)
 {
     const LayerLook& drawn = looks[size_t(look)];
@@ -552,12 +553,7 @@ bool Importer::Covers(uint32_t gid, int look)
         return false;
     uint32_t local;
     const TiledTileset& set = SetOf(gid, local);
-    // Tilesets read from one file are one tileset, however many times named.
-    const std::string key = (set.Source == doc.FileName ? std::to_string(&set - doc.Tilesets.data()) : set.Source) +
-                            "#" + std::to_string(local);
-    const auto known = covering.find(key);
-    if (known != covering.end())
-        return known->second;
+    const std::string file = set.Source == doc.FileName ? std::to_string(&set - doc.Tilesets.data()) : set.Source;
     std::vector<uint32_t> tiles = {local};
     const auto animation = set.Animations.find(local);
     if (animation != set.Animations.end() && !animation->second.empty()) {
@@ -565,18 +561,23 @@ bool Importer::Covers(uint32_t gid, int look)
         for (const TiledFrame& frame : animation->second)
             tiles.push_back(frame.TileId);
     }
-    bool opaque = true;
     std::vector<uint8_t> rgba;
     for (uint32_t tile : tiles) {
-        if (!opaque)
-            break;
         if (tile != local && set.Image.empty() && !set.TileImages.count(tile))
-            break;  // refused when composed
-        TilePixels(set, tile, rgba);
-        for (size_t i = 3; i < rgba.size() && opaque; i += 4)
-            opaque = rgba[i] == 255;
+            return false;  // refused when composed
+        const std::string key = file + "#" + std::to_string(tile);
+        auto known = opaqueTiles.find(key);
+        if (known == opaqueTiles.end()) {
+            TilePixels(set, tile, rgba);
+            bool opaque = true;
+            for (size_t i = 3; i < rgba.size() && opaque; i += 4)
+                opaque = rgba[i] == 255;
+            known = opaqueTiles.emplace(key, opaque).first;
+        }
+        if (!known->second)
+            return false;
     }
-    return covering[key] = opaque;
+    return true;
 }
 
 // The tiles of every visible layer at board cell (tx, ty), bottom to top,
@@ -761,9 +762,17 @@ void Importer::Run()
     if (needed > size_t(MaxMergedAppearances))
         Refuse(window + " need " + std::to_string(needed) + " tile images; --merge-similar compares at most " +
                std::to_string(MaxMergedAppearances));
-    int64_t frames = 0;
-    for (const auto& [slot, stack] : stackOfSlot)
-        frames += TimelineOf(stack, false).Length;
+    int64_t frames = 0, work = 0;
+    const int64_t tileArea = int64_t(doc.TileWidth) * doc.TileWidth;
+    for (const auto& [slot, stack] : stackOfSlot) {
+        const int length = TimelineOf(stack, false).Length;
+        frames += length;
+        work += length * (int64_t(stack.size()) + 1) * std::max<int64_t>(tileArea, CellSize * CellSize);
+    }
+    if (work > MaxComposedPixels)
+        Refuse(window + " need " + std::to_string(stackOfSlot.size()) + " composed tile images whose frames, " +
+               std::to_string(doc.TileWidth) + " pixels a side, take " + std::to_string(work) +
+               " pixels drawn in all; an import draws at most " + std::to_string(MaxComposedPixels));
     if (frames > MaxComposedFrames)
         Refuse(window + " need " + std::to_string(stackOfSlot.size()) + " composed tile images of " +
                std::to_string(frames) + " frames in all (" + std::to_string(frames * CellSize * CellSize * 4 >> 20) +

@@ -70,6 +70,9 @@ constexpr int64_t MaxMapCells = int64_t(1) << 22;
 constexpr int MaxTileSize = 256;
 // The frames of all composed tile appearances together (4 KB each).
 constexpr int64_t MaxComposedFrames = 16384;
+// Tile pixels drawn while composing them all (each frame's layers and its
+// background, at the map's tile size).
+constexpr int64_t MaxComposedPixels = int64_t(1) << 30;
 // Appearances compared with each other by --merge-similar.
 constexpr int MaxMergedAppearances = 1024;
 
