@@ -1,6 +1,7 @@
 // Tiled maps at full size: importing a 64 x 64 map that needs 100 tile
-// images (read, composed and encoded as PNG, all in memory) and exporting
-// a board of 100 tile images as TMX and as JSON.
+// images (read, composed and encoded as PNG, all in memory) and one of four
+// layers composed in every cell, and exporting a board of 100 tile images as
+// TMX and as JSON.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -44,18 +45,55 @@ void MakeTown()
     WriteFile(MapName, std::vector<uint8_t>(map.begin(), map.end()));
 }
 
-void Import(benchmark::State& state)
+// A 64 x 64 map in four layers as map makers draw them: opaque ground,
+// partly transparent tiles over it, a layer at half opacity and a flipped
+// one; each cell composed from up to four tiles.
+constexpr char LayeredName[] = "layers.tmx";
+
+void MakeLayered()
+{
+    Image atlas{320, 64, std::vector<uint8_t>(320 * 64 * 4, 255), true};
+    for (size_t i = 0; i < atlas.Rgba.size(); i += 4) {
+        const size_t x = i / 4 % 320, y = i / 4 / 320;
+        atlas.Rgba[i] = uint8_t(x * 7), atlas.Rgba[i + 1] = uint8_t(y * 4), atlas.Rgba[i + 2] = uint8_t(x + y);
+        if (y >= 32)
+            atlas.Rgba[i + 3] = uint8_t((x + y) % 3 ? 0 : x * 13);  // the second row: see-through
+    }
+    WriteFile("layers.png", EncodePng(atlas));
+    std::string layers;
+    const auto layer = [&](const char* name, const char* opacity, auto gid) {
+        std::string csv;
+        for (int y = 0; y < MapSize; y++)
+            for (int x = 0; x < MapSize; x++)
+                csv += (x + y ? "," : "") + std::to_string(gid(x, y));
+        layers += std::string("<layer name=\"") + name + "\" width=\"64\" height=\"64\" opacity=\"" + opacity +
+                  "\"><data encoding=\"csv\">" + csv + "</data></layer>";
+    };
+    layer("ground", "1", [](int x, int y) { return (x / 8 + y / 8) % 4 + 1; });
+    layer("plants", "1", [](int x, int y) { return (x + y) % 3 ? 0 : 11 + x % 2; });
+    layer("shade", "0.5", [](int x, int) { return x % 5 ? 0 : 5; });
+    layer("signs", "1", [](int, int y) { return y % 7 ? 0u : 13u | GidFlipH; });
+    const std::string map =
+        "<map orientation=\"orthogonal\" width=\"64\" height=\"64\" tilewidth=\"32\" tileheight=\"32\" "
+        "backgroundcolor=\"#203040\"><tileset firstgid=\"1\" name=\"parts\" tilewidth=\"32\" tileheight=\"32\">"
+        "<image source=\"layers.png\"/></tileset>" + layers + "</map>";
+    WriteFile(LayeredName, std::vector<uint8_t>(map.begin(), map.end()));
+}
+
+// Reads and composes `map` in memory; with `encode`, also makes the PNG
+// files an import writes.
+void Import(benchmark::State& state, const char* map, bool encode)
 {
     for (auto _ : state) {
         TiledImport imported;
         Error error;
-        if (!ImportTiledMap(MapName, "town", imported, error)) {
+        if (!ImportTiledMap(map, "town", imported, error)) {
             state.SkipWithError(error.Message().c_str());
             break;
         }
         size_t bytes = 0;
         for (const TiledImport::NewImage& image : imported.Images)
-            bytes += EncodePng(image.Pixels).size();
+            bytes += encode ? EncodePng(image.Pixels).size() : image.Pixels.Rgba.size();
         benchmark::DoNotOptimize(bytes);
     }
 }
@@ -106,7 +144,17 @@ int main(int argc, char** argv)
     WriteFile("town.brd", board);
     benchmark::AddCustomContext("map", "64 x 64 cells, " + std::to_string(imported.Map->TileCount) + " tile images");
 
-    benchmark::RegisterBenchmark("ImportTiledMap", Import)->Unit(benchmark::kMillisecond);
+    MakeLayered();
+    TiledImport layered;
+    if (!ImportTiledMap(LayeredName, "layers", layered, error)) {
+        std::fprintf(stderr, "tiled_bench: %s\n", error.Message().c_str());
+        return 1;
+    }
+    benchmark::AddCustomContext("four layers", std::to_string(layered.Map->TileCount) + " composed tile images");
+    benchmark::RegisterBenchmark("ImportTiledMap", Import, MapName, true)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("ImportTiledMap/four-layers", Import, LayeredName, false)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("ImportTiledMap/four-layers+png", Import, LayeredName, true)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("ExportTiledMap/tmx", Export, "out/town.tmx")->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("ExportTiledMap/tmj", Export, "out/town.tmj")->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();

@@ -79,6 +79,22 @@ write("tiled", "infinite-chunks", b"\0" + b"""<map orientation="orthogonal" widt
   <chunk x="16" y="0" width="2" height="2">1,2,2,1</chunk><chunk x="48" y="48" width="2" height="1">2,0</chunk>
  </data></layer>
 </map>""")
+# Layers composed: opacity and tint on a group and a layer, a transparent
+# colour, a 64-pixel map resampled, an infinite map at negative cells; the
+# first byte also asks for a region (bit 2) and merging (bit 1).
+write("tiled", "layers-opacity-region", bytes([6]) + b"""<map orientation="orthogonal" width="70" height="3" tilewidth="16" tileheight="16" backgroundcolor="#204060">
+ <tileset firstgid="1" name="a" tilewidth="16" tileheight="16"><image source="a.bmp" trans="ff00ff"/></tileset>
+ <layer name="g" width="70" height="3"><data encoding="csv">""" + b",".join(b"%d" % (1 + i % 8) for i in range(210)) + b"""</data></layer>
+ <group name="d" opacity="0.5" tintcolor="#80ff8040"><layer name="t" width="70" height="3" opacity="0.7"><data encoding="csv">""" +
+      b",".join(b"%d" % ((i % 3 == 0) * (2147483650 + i % 4)) for i in range(210)) + b"""</data></layer></group>
+</map>""")
+write("tiled", "infinite-negative-64", b"\0" + b"""<map orientation="orthogonal" width="1" height="1" tilewidth="64" tileheight="64" infinite="1">
+ <tileset firstgid="1" name="c" tilewidth="64" tileheight="64"><tile id="0"><image source="a.bmp"/></tile>
+  <tile id="1" x="0" y="0" width="64" height="64"><image source="a.bmp"/></tile></tileset>
+ <layer name="g" width="32" height="16"><data encoding="csv">
+  <chunk x="-16" y="-16" width="2" height="2">1,2,2,1</chunk><chunk x="0" y="0" width="2" height="1">2,0</chunk>
+ </data></layer>
+</map>""")
 # "exported-board" is not made here: it is a zero byte followed by what
 # `boardtool export corpus/board/three-tiles x.tmx` writes, run beside a.bmp,
 # b.bmp and s.bmp as the fuzz targets make them.

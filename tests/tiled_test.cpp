@@ -428,16 +428,16 @@ TEST(TiledImport, MalformedMapsAreRefusedAndNothingIsWritten)
                         layer("<data encoding=\"csv\">1,1,1,1</data>")),
          "gone.png: cannot open"},
         {"<map orientation=\"isometric\"/>", "the map is isometric"},
-        {map("width=\"65\" height=\"64\"", ""), "65 x 64 cells; a board holds at most 64 x 64"},
-        {"<map orientation=\"orthogonal\" width=\"2\" height=\"2\" tilewidth=\"24\" tileheight=\"24\"/>", "tiles of 24 x 24"},
+        {map("width=\"1073741825\" height=\"64\"", ""), "1073741825 x 64 cells; a map has 1 to 1073741824 cells a side"},
+        {"<map orientation=\"orthogonal\" width=\"2\" height=\"2\" tilewidth=\"24\" tileheight=\"16\"/>", "tiles of 24 x 16"},
         {"<map orientation=\"orthogonal\" width=\"2\" height=\"2\" tilewidth=\"4294967328\" tileheight=\"32\">" +
              tileset + layer("<data encoding=\"csv\">1,1,1,1</data>") + "</map>",
          "<map> tilewidth=\"4294967328\" is not an integer within -2147483648..2147483647"},
-        {map("infinite=\"1\"", layer("<data encoding=\"csv\"><chunk x=\"64\" y=\"0\" width=\"16\" height=\"16\"/></data>")),
-         "chunk at (64, 0)"},
+        {map("infinite=\"1\"", layer("<data encoding=\"csv\"><chunk x=\"1073741825\" y=\"0\" width=\"16\" height=\"16\"/></data>")),
+         "chunk at (1073741825, 0)"},
         {"<map orientation=\"orthogonal\" width=\"11\" height=\"10\" tilewidth=\"1\" tileheight=\"1\">" + tileset +
              layer("<data encoding=\"csv\">" + Csv(many) + "</data>", 11, 10) + "</map>",
-         "needs 110 tile images; a board holds at most 100"},
+         "need 110 tile images (each distinct stack of tiles is one); a board holds at most 100: --merge-similar"},
     };
     WriteText("in/a.png", "");
     WriteBytes("in/a.png", EncodePng(Image{110, 1, std::vector<uint8_t>(440, 255), false}));
@@ -510,8 +510,8 @@ TEST(TiledRead, TmxIntegersOutOfRangeAreRefusedAsJsonOnes)
     TiledDocument doc;
     ASSERT_EQ(Parsed(good, "m.tmx", doc), "");
     EXPECT_EQ(doc.TileWidth, 32);
-    EXPECT_EQ(doc.Gids[0], 1u);
-    EXPECT_EQ(doc.Gids[MapSize + 1], 4294967295u);  // the largest gid is whole and in range
+    EXPECT_EQ(doc.Layers.at(0).Gids[0], 1u);
+    EXPECT_EQ(doc.Layers.at(0).Gids[MapSize + 1], 4294967295u);  // the largest gid is whole and in range
     EXPECT_EQ(doc.Tilesets.at(0).Animations.at(1).at(0).Duration, 100);
 
     auto edit = [&](const std::string& from, const std::string& to) {
@@ -597,7 +597,7 @@ TEST(TiledRead, ExternalTilesetsComeFromTheLoaderAlone)
     EXPECT_TRUE(atlas.HasTrans);
     EXPECT_EQ(doc.Tilesets[1].FirstGid, 5u);
     EXPECT_EQ(doc.Tilesets[1].TileImages.at(0), "art/b.png");
-    EXPECT_EQ(doc.Gids[0], 5u);
+    EXPECT_EQ(doc.Layers.at(0).Gids[0], 5u);
 
     // A JSON map names them the same way.
     const std::string tmj = R"({"type": "map", "orientation": "orthogonal", "width": 1, "height": 1,)"

@@ -26,7 +26,7 @@ build_packages=(
 # ours to (libloadpng4-dev's link flags name -lpng, but the package does not
 # depend on libpng-dev); the viewer under Xvfb, valgrind, clang with
 # libFuzzer for the fuzz targets, Tiled for the tests against it, and
-# debootstrap and git for the fresh-machine check (tests/fresh_machine.sh).
+# time for what a crafted map costs, debootstrap and git for the fresh-machine check (tests/fresh_machine.sh).
 test_packages=(
   ccache
   libgtest-dev
@@ -40,6 +40,7 @@ test_packages=(
   libclang-rt-14-dev
   valgrind
   tiled
+  time
   debootstrap
   git
 )

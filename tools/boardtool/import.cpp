@@ -1,5 +1,6 @@
 // boardtool import: a board file made from a Tiled map, with the tile
 // images the map's appearances need written as PNG strips.
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -17,6 +18,8 @@ struct ImportOptions {
     std::string map;
     std::string out;
     std::string images;
+    std::string region;
+    bool mergeSimilar = false;
     bool force = false;
 };
 
@@ -26,9 +29,25 @@ int RunImport(const ImportOptions& options)
     const std::string images = options.images.empty()
                                    ? std::filesystem::path(options.out).replace_extension().generic_string()
                                    : options.images;
+    TiledOptions tiled;
+    tiled.MergeSimilar = options.mergeSimilar;
+    if (!options.region.empty()) {
+        // Two whole numbers, each within int64_t, and nothing else.
+        const std::string& text = options.region;
+        const size_t comma = text.find(',');
+        int64_t x = 0, y = 0;
+        const auto number = [&](size_t from, size_t to, int64_t& value) {
+            const auto [end, fault] = std::from_chars(text.data() + from, text.data() + to, value);
+            return fault == std::errc() && end == text.data() + to && from < to;
+        };
+        if (comma == std::string::npos || !number(0, comma, x) || !number(comma + 1, text.size(), y))
+            return Refuse("--region " + Clipped(text) + ": give the top left cell as X,Y (nothing was written)");
+        tiled.HasRegion = true;
+        tiled.RegionX = x, tiled.RegionY = y;
+    }
     TiledImport imported;
     Error error;
-    if (!ImportTiledMap(options.map, images, imported, error))
+    if (!ImportTiledMap(options.map, images, imported, error, tiled))
         return Refuse(error.Message() + " (nothing was written)");
     for (const std::string& warning : imported.Warnings)
         std::fprintf(stderr, "boardtool: warning: %s\n", warning.c_str());
@@ -47,6 +66,9 @@ int RunImport(const ImportOptions& options)
     outputs.push_back(std::move(board));
     if (!WriteOutputs(outputs, options.force, error))
         return Refuse(error);
+    std::printf("%s: cells (%lld, %lld) to (%lld, %lld)\n", options.map.c_str(), (long long)imported.WindowX,
+                (long long)imported.WindowY, (long long)imported.WindowX + MapSize - 1,
+                (long long)imported.WindowY + MapSize - 1);
     std::printf("%s: %d tile image%s (%zu written), sky %s\n", options.out.c_str(), imported.Map->TileCount,
                 imported.Map->TileCount == 1 ? "" : "s", outputs.size() - 1, imported.Map->SkyName);
     return 0;
@@ -60,6 +82,10 @@ CommandRun SetupImport(CLI::App* command)
     command->add_option("MAP", args->map, "the Tiled map")->required();
     command->add_option("OUT.brd", args->out, "the board file to write")->required();
     command->add_option("--images", args->images, "directory for the tile images")->option_text("DIR");
+    command->add_option("--region", args->region, "the map's cells X..X+63, Y..Y+63 (default: the top left of its painted cells)")
+        ->option_text("X,Y");
+    command->add_flag("--merge-similar", args->mergeSimilar,
+                      "merge the most alike tile appearances until a board holds them");
     AddForceFlag(command, args->force);
     return Runs(RunImport, args);
 }

@@ -49,12 +49,52 @@ struct TiledTileset {
     bool HasTrans = false;    // a colour that the image shows as transparent
     uint8_t Trans[3] = {0, 0, 0};
     std::map<uint32_t, std::string> TileImages;  // image collection: local id -> image
+    struct Rect {
+        int X = 0, Y = 0, Width = 0, Height = 0;
+    };
+    std::map<uint32_t, Rect> TileRects;  // image collection: the part of its image a tile shows, when given
     std::map<uint32_t, std::vector<TiledFrame>> Animations;
     TiledProperties Properties;
 };
 
+// Bounds on what one map may cost, checked before the work they bound.
+// Parsing: a TMX or TSX file holds at most this many elements and
+// attributes, a TMJ or TSJ file this many values, nested at most this deep.
+constexpr int64_t MaxXmlElements = int64_t(1) << 20;
+constexpr int64_t MaxXmlAttributes = int64_t(1) << 21;
+constexpr int64_t MaxJsonValues = int64_t(1) << 22;
+constexpr int MaxJsonDepth = 64;
+// The cells of all tile layers and chunks of a map together (4 bytes each).
+constexpr int64_t MaxMapCells = int64_t(1) << 22;
+// Square tiles of at most this many pixels a side.
+constexpr int MaxTileSize = 256;
+// The frames of all composed tile appearances together (4 KB each).
+constexpr int64_t MaxComposedFrames = 16384;
+// Tile pixels drawn while composing them all (each frame's layers and its
+// background, at the map's tile size).
+constexpr int64_t MaxComposedPixels = int64_t(1) << 30;
+// Appearances compared with each other by --merge-similar.
+constexpr int MaxMergedAppearances = 1024;
+
+// How to read a map: which 64 x 64 cells to take, and whether appearances
+// beyond what a board holds are merged.
+struct TiledOptions {
+    bool HasRegion = false;  // else the top left of the painted cells, or the map's own 64 x 64
+    int64_t RegionX = 0, RegionY = 0;
+    bool MergeSimilar = false;
+};
+
+// A visible tile layer as it lies in the window: its opacity and tint with
+// those of its groups, and its gids (0: empty).
+struct TiledLayer {
+    std::string Name;
+    double Opacity = 1;
+    uint8_t Tint[4] = {255, 255, 255, 255};  // RGBA multiplied with its tiles
+    std::vector<uint32_t> Gids = std::vector<uint32_t>(MapSize * MapSize, 0);  // [ty * 64 + tx]
+};
+
 // What a map holds once read: its settings, its tilesets, and its visible
-// tile layers flattened top over bottom into one grid of gids (0: empty).
+// tile layers bottom to top, cut to the 64 x 64 window taken.
 struct TiledDocument {
     std::string FileName;
     int Width = 0, Height = 0, TileWidth = 0, TileHeight = 0;
@@ -63,9 +103,22 @@ struct TiledDocument {
     uint8_t Background[3] = {0, 0, 0};  // what transparent pixels show; black unless given
     TiledProperties Properties;
     std::vector<TiledTileset> Tilesets;
-    std::vector<uint32_t> Gids = std::vector<uint32_t>(MapSize * MapSize, 0);  // [ty * 64 + tx]
+    // The map's area in cells (an infinite map's: around its chunks), and
+    // the map cell that is the board's cell (0, 0).
+    int64_t AreaX = 0, AreaY = 0, AreaWidth = 0, AreaHeight = 0;
+    int64_t WindowX = 0, WindowY = 0;
+    std::vector<TiledLayer> Layers;
     std::vector<std::string> Warnings;
+    // Whether board cell (tx, ty) lies inside the map's area.
+    bool InArea(int tx, int ty) const
+    {
+        const int64_t x = WindowX + tx, y = WindowY + ty;
+        return x >= AreaX && y >= AreaY && x < AreaX + AreaWidth && y < AreaY + AreaHeight;
+    }
 };
+
+// `text` cut to a length that reads well in a message.
+std::string Clipped(const std::string& text);
 
 // Fetches the bytes of the external tileset `path` (resolved against the
 // map, relative to the working directory). On failure it returns false with
@@ -82,7 +135,8 @@ bool ReadTilesetFile(const std::string& path, std::vector<uint8_t>& bytes, Error
 // memory alone. Every fault is refused with a message naming the file and
 // what is wrong; `out` is then unchanged.
 bool ParseTiledMap(const uint8_t* data, size_t size, const std::string& fileName,
-                   const TilesetLoader& loadTileset, TiledDocument& out, Error& error);
+                   const TilesetLoader& loadTileset, TiledDocument& out, Error& error,
+                   const TiledOptions& options = {});
 
 // Decodes one layer's data (or one chunk's) into exactly `cells` gids:
 // `encoding` "csv", "base64" or "" (the caller has read XML tile elements or
@@ -102,13 +156,14 @@ struct TiledImport {
     std::unique_ptr<MapRecord> Map;
     std::vector<NewImage> Images;
     std::vector<std::string> Warnings;
+    int64_t WindowX = 0, WindowY = 0;  // the map cell at board cell (0, 0)
 };
 
 // Reads the Tiled map `fileName` and makes a board of it; new images are
 // named "`imagesDir`/tileNN.png" and "`imagesDir`/sky.png". Nothing is
 // written. On failure `error` names the file and the fault.
 bool ImportTiledMap(const std::string& fileName, const std::string& imagesDir, TiledImport& out,
-                    Error& error);
+                    Error& error, const TiledOptions& options = {});
 
 // The custom properties of the map that carry what Tiled has no field for.
 constexpr char PropOutsideTile[] = "outside_tile";            // int: gid shown outside the map (tile 0)

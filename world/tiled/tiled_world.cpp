@@ -4,6 +4,7 @@
 #include "tiled/tiled_world.h"
 
 #include <filesystem>
+#include <new>
 
 #include "core/world.h"
 #include "tiled/tiled_map.h"
@@ -18,8 +19,13 @@ bool LoadTiledMap(World& world, const char* name, Error& error)
     ImagesInMemory made;
     for (const TiledImport::NewImage& image : imported.Images)
         made[image.Name] = &image.Pixels;
-    if (world.LoadRecord(*imported.Map, name, made) != 0) {
-        error = world.LastError();
+    try {
+        if (world.LoadRecord(*imported.Map, name, made) != 0) {
+            error = world.LastError();
+            return false;
+        }
+    } catch (const std::bad_alloc&) {
+        error = Error{name, "out of memory while loading the map's images"};
         return false;
     }
     return true;

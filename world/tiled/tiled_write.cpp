@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <sstream>
 
 #include "board/board_file.h"
@@ -110,7 +111,19 @@ nlohmann::json JsonProperties(const std::vector<Property>& properties)
 
 }  // namespace
 
+static bool ExportWithin(const World& world, const std::string& outPath, TiledExport& out, Error& error);
+
 bool ExportTiledMap(const World& world, const std::string& outPath, TiledExport& out, Error& error)
+{
+    try {
+        return ExportWithin(world, outPath, out, error);
+    } catch (const std::bad_alloc&) {
+        error = Error{outPath, "out of memory while making the map"};
+        return false;
+    }
+}
+
+static bool ExportWithin(const World& world, const std::string& outPath, TiledExport& out, Error& error)
 {
     const int count = world.TileCount;
     if (count < 1 || world.Tiles.size() != size_t(count)) {
