@@ -92,7 +92,8 @@ bool DecodePcx(const uint8_t* data, size_t size, Image& image, std::string& why)
         why = "cannot decode: out of memory";
         return false;
     }
-    PALETTE palette;
+    // Cleared first: every colour the file does not give stays black.
+    PALETTE palette = {};
     const int conversion = get_color_conversion();
     set_color_conversion(COLORCONV_NONE);
     BitmapPtr bitmap(load_pcx_pf(file, palette));
