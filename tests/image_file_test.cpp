@@ -511,4 +511,31 @@ TEST(ImageFile, PcxRunsEndWithTheirRow)
     EXPECT_EQ(LoadRefusal("nomark.pcx", good).rfind("nomark.pcx: cut short: ", 0), 0u);
 }
 
+// A few bytes may not claim tens of millions of pixels: a BMP whose
+// compression field is no compression (read as if uncompressed, every row
+// past its end), a 4 KB PNG of 8192 x 4096 blank pixels.
+TEST(ImageFile, SmallFilesCannotClaimMillionsOfPixels)
+{
+    ScratchDir dir;
+    const Bytes bmp{'B', 'M', 0x5A, 0, 0, 0, 0, 0, 0, 0, 0x23, 0, 0, 0, 0x28, 0, 0, 0, 4, 0, 0, 0, 0, 0,
+                    0x5A, 0xFF, 1, 0, 0x18, 0, 0, 0xFF, 0xFF, 0xFF, 3};
+    EXPECT_EQ(LoadRefusal("fuzzed.bmp", bmp),
+              "fuzzed.bmp: too large for its size: 4 x 10878976 pixels from 35 bytes; beyond 4194304 pixels an "
+              "image needs a byte of file for every 2048");
+    EXPECT_EQ(LoadRefusal("mode.bmp", Patched(bmp, 22, {4, 0, 0, 0})),
+              "mode.bmp: a BMP of compression 4294967040, which is not read; save it uncompressed");
+    Bytes rows;
+    for (int y = 0; y < 4096; y++)
+        rows.insert(rows.end(), 1 + 8192 / 8, 0);
+    const Bytes png = MakePngOf(8192, 4096, 1, 0, rows);
+    EXPECT_EQ(LoadRefusal("blank.png", png),
+              "blank.png: too large for its size: 8192 x 4096 pixels from " + std::to_string(png.size()) +
+                  " bytes; beyond 4194304 pixels an image needs a byte of file for every 2048");
+    // 2048 x 2048 is taken at any size.
+    rows.clear();
+    for (int y = 0; y < 2048; y++)
+        rows.insert(rows.end(), 1 + 2048 / 8, 0);
+    EXPECT_EQ(LoadRefusal("small.png", MakePngOf(2048, 2048, 1, 0, rows)), "");
+}
+
 }  // namespace

@@ -49,6 +49,7 @@ struct HeaderFacts {
     int64_t width = 0;
     int64_t height = 0;
     bool fiveBit = false;
+    int64_t fileBytes = 0;  // the whole file's size
 };
 
 // Each check below returns false with `why` set when the file cannot be
@@ -66,6 +67,14 @@ bool Dimensions(const HeaderFacts& facts, std::string& why)
         facts.width * facts.height > MaxImagePixels) {
         why = "too large: " + std::to_string(facts.width) + " x " + std::to_string(facts.height) +
               " pixels, an image may have at most " + std::to_string(MaxImagePixels);
+        return false;
+    }
+    const int64_t pixels = facts.width * facts.height;
+    if (pixels > PixelsAtAnySize && pixels > facts.fileBytes * MaxPixelsPerFileByte) {
+        why = "too large for its size: " + std::to_string(facts.width) + " x " + std::to_string(facts.height) +
+              " pixels from " + std::to_string(facts.fileBytes) + " bytes; beyond " +
+              std::to_string(PixelsAtAnySize) + " pixels an image needs a byte of file for every " +
+              std::to_string(MaxPixelsPerFileByte);
         return false;
     }
     return true;
@@ -140,16 +149,24 @@ bool CheckBmp(const uint8_t* data, size_t size, HeaderFacts& facts, std::string&
         why = "a run-length compressed BMP, which is not read; save it uncompressed";
         return false;
     }
-    if (compression == 0 || compression == 3) {
-        const int64_t rowBytes = (facts.width * bits + 31) / 32 * 4;
-        const int64_t needed = int64_t(offset) + rowBytes * facts.height;
-        if (static_cast<int64_t>(size) < needed) {
-            why = CutShort(size, needed);
-            return false;
-        }
-        if (bits == 1 || bits == 4 || bits == 8)
-            return CheckBmpIndices(data, facts, infoSize, offset, bits, rowBytes, why);
+    // Any other value would be read as if uncompressed, the rows past the
+    // file's end made up of zeros: a few bytes claiming millions of pixels.
+    if (compression != 0 && compression != 3) {
+        why = "a BMP of compression " + std::to_string(compression) + ", which is not read; save it uncompressed";
+        return false;
     }
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+        why = "a BMP of " + std::to_string(bits) + " bits a pixel, which is not read";
+        return false;
+    }
+    const int64_t rowBytes = (facts.width * bits + 31) / 32 * 4;
+    const int64_t needed = int64_t(offset) + rowBytes * facts.height;
+    if (static_cast<int64_t>(size) < needed) {
+        why = CutShort(size, needed);
+        return false;
+    }
+    if (bits <= 8)
+        return CheckBmpIndices(data, facts, infoSize, offset, bits, rowBytes, why);
     return true;
 }
 
@@ -532,6 +549,7 @@ bool LooksLikeTga(const uint8_t* data, size_t size)
 // reads more, but not all of its readers stand a file cut short.
 bool CheckHeader(const uint8_t* data, size_t size, HeaderFacts& facts, std::string& why)
 {
+    facts.fileBytes = int64_t(size);
     if (StartsWith(data, size, "BM"))
         return CheckBmp(data, size, facts, why);
     if (StartsWith(data, size, "\x89PNG\r\n\x1a\n"))
@@ -579,6 +597,7 @@ bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, 
     // stb_image's own idea of the size is checked too: it is what it allocates.
     HeaderFacts decoded;
     decoded.format = facts.format;
+    decoded.fileBytes = facts.fileBytes;
     // (stb_image tells a top-down BMP by a negative height.)
     decoded.width = std::abs(int64_t(width));
     decoded.height = std::abs(int64_t(height));

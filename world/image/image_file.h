@@ -14,6 +14,11 @@
 
 constexpr int64_t MaxImageFileBytes = int64_t(256) << 20;  // larger files are refused unread
 constexpr int64_t MaxImagePixels = int64_t(64) << 20;      // width x height of any image we load
+// Beyond this many pixels, an image must have a byte of file for every
+// MaxPixelsPerFileByte of them: a few kilobytes of compressed data cannot
+// make tens of millions of pixels (which only a blank picture would be).
+constexpr int64_t PixelsAtAnySize = int64_t(4) << 20;
+constexpr int64_t MaxPixelsPerFileByte = 2048;
 
 // The formats read, for messages.
 extern const char ImageFormats[];
