@@ -357,7 +357,7 @@ TEST(ImageFile, HostileFilesAreRefusedWithTheirReason)
         {"cut.pcx", [&] { Bytes pcx = MakePcx(); return Cut(pcx, pcx.size() - 800); }, "cut short: "},
         {"nopal.pcx", [&] { Bytes pcx = MakePcx(); return Cut(pcx, pcx.size() - 1); }, "cut short: "},
         {"text.bmp", [] { return Bytes{'h', 'e', 'l', 'l', 'o'}; },
-         "not an image in a format we read (BMP, PNG, TGA and PCX)"},
+         "not an image in a format we read (BMP, PNG, TGA, PCX, GIF and JPEG)"},
     };
     for (const Hostile& c : cases) {
         SCOPED_TRACE(c.name);

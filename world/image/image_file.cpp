@@ -13,12 +13,14 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
 #include "files/files.h"
+#include "image/gif_jpeg.h"
 
-const char ImageFormats[] = "BMP, PNG, TGA and PCX";
+const char ImageFormats[] = "BMP, PNG, TGA, PCX, GIF and JPEG";
 
 namespace {
 
@@ -50,6 +52,7 @@ struct HeaderFacts {
     int64_t height = 0;
     bool fiveBit = false;
     int64_t fileBytes = 0;  // the whole file's size
+    int64_t pixelsLeft = MaxMapPixels;  // what the map's budget has left
 };
 
 // Each check below returns false with `why` set when the file cannot be
@@ -70,6 +73,12 @@ bool Dimensions(const HeaderFacts& facts, std::string& why)
         return false;
     }
     const int64_t pixels = facts.width * facts.height;
+    if (pixels > facts.pixelsLeft) {
+        why = "past the map's budget: " + std::to_string(facts.width) + " x " + std::to_string(facts.height) +
+              " pixels, more than the " + std::to_string(std::max<int64_t>(facts.pixelsLeft, 0)) +
+              " its images have left";
+        return false;
+    }
     if (pixels > PixelsAtAnySize && pixels > facts.fileBytes * MaxPixelsPerFileByte) {
         why = "too large for its size: " + std::to_string(facts.width) + " x " + std::to_string(facts.height) +
               " pixels from " + std::to_string(facts.fileBytes) + " bytes; beyond " +
@@ -556,6 +565,16 @@ bool CheckHeader(const uint8_t* data, size_t size, HeaderFacts& facts, std::stri
         return CheckPng(data, size, facts, why);
     if (size > 3 && data[0] == 0x0A && data[2] == 1 && data[1] <= 5)
         return CheckPcx(data, size, facts, why);
+    // GIF and JPEG: their decoders tell the size, which is checked before
+    // any pixel is decoded.
+    if (StartsWith(data, size, "GIF87a") || StartsWith(data, size, "GIF89a")) {
+        facts.format = "GIF";
+        return true;
+    }
+    if (StartsWith(data, size, "\xFF\xD8\xFF")) {
+        facts.format = "JPEG";
+        return true;
+    }
     if (LooksLikeTga(data, size))
         return CheckTga(data, size, facts, why);
     why = std::string("not an image in a format we read (") + ImageFormats + ")";
@@ -564,8 +583,10 @@ bool CheckHeader(const uint8_t* data, size_t size, HeaderFacts& facts, std::stri
 
 }  // namespace
 
-bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, const ImageReaders& readers,
-                 Image& out, Error& error)
+namespace {
+
+bool DecodeImageBytes(const uint8_t* data, size_t size, const std::string& fileName, const ImageReaders& readers,
+                      Image& out, Error& error, int64_t pixelsLeft)
 {
     auto fail = [&](const std::string& why) {
         error = Error{fileName, why};
@@ -575,12 +596,25 @@ bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, 
         return fail("too large: " + std::to_string(size) + " bytes, an image file may have at most " +
                     std::to_string(MaxImageFileBytes));
     HeaderFacts facts;
+    facts.pixelsLeft = pixelsLeft;
     std::string why;
     if (!CheckHeader(data, size, facts, why))
         return fail(why);
 
     Image image;
     image.FiveBitChannels = facts.fiveBit;
+    if (std::strcmp(facts.format, "GIF") == 0 || std::strcmp(facts.format, "JPEG") == 0) {
+        const SizeCheck check = [&facts](int64_t width, int64_t height, std::string& reason) {
+            facts.width = width;
+            facts.height = height;
+            return Dimensions(facts, reason);
+        };
+        const bool gif = facts.format[0] == 'G';
+        if (!(gif ? DecodeGif(data, size, check, image, why) : DecodeJpeg(data, size, check, image, why)))
+            return fail(why);
+        out = std::move(image);
+        return true;
+    }
     if (std::strcmp(facts.format, "PCX") == 0) {
         if (!readers.Pcx)
             return fail("a PCX file, which this program reads only with its graphics library");
@@ -598,6 +632,7 @@ bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, 
     HeaderFacts decoded;
     decoded.format = facts.format;
     decoded.fileBytes = facts.fileBytes;
+    decoded.pixelsLeft = facts.pixelsLeft;
     // (stb_image tells a top-down BMP by a negative height.)
     decoded.width = std::abs(int64_t(width));
     decoded.height = std::abs(int64_t(height));
@@ -619,12 +654,27 @@ bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, 
     return true;
 }
 
-bool DecodeImageFile(const char* name, const ImageReaders& readers, Image& out, Error& error)
+}  // namespace
+
+bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, const ImageReaders& readers,
+                 Image& out, Error& error, int64_t pixelsLeft)
+{
+    // Every size is checked before its memory is asked for; should the
+    // memory still not be there, the image is refused like any other fault.
+    try {
+        return DecodeImageBytes(data, size, fileName, readers, out, error, pixelsLeft);
+    } catch (const std::bad_alloc&) {
+        error = Error{fileName, "cannot decode: not enough memory for its pixels"};
+        return false;
+    }
+}
+
+bool DecodeImageFile(const char* name, const ImageReaders& readers, Image& out, Error& error, int64_t pixelsLeft)
 {
     std::vector<uint8_t> bytes;
     if (!ReadWholeFile(name, MaxImageFileBytes, bytes, error))
         return false;
-    return DecodeImage(bytes.data(), bytes.size(), HostPath(name), readers, out, error);
+    return DecodeImage(bytes.data(), bytes.size(), HostPath(name), readers, out, error, pixelsLeft);
 }
 
 // Appends what the PNG encoder hands over to a byte vector.
