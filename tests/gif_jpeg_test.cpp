@@ -116,6 +116,22 @@ TEST(GifJpeg, FilesDecodeAsImageMagickReadsThem)
     }
 }
 
+// A JPEG cut short is refused, not shown with grey where its data ended.
+TEST(GifJpeg, AJpegCutShortIsRefused)
+{
+    if (!HaveConvert())
+        GTEST_SKIP() << "ImageMagick's convert is not installed (tools/install-deps.sh test)";
+    ScratchDir dir;
+    Convert({Picture(false)}, "-quality 90", "whole.jpg");
+    Bytes cut = ReadBytes("whole.jpg");
+    cut.resize(cut.size() / 2);
+    WriteBytes("cut.jpg", cut);
+    Image image;
+    Error error;
+    EXPECT_FALSE(DecodeImageFile("cut.jpg", AllegroReaders(), image, error));
+    EXPECT_EQ(error.Message(), "cut.jpg: cut short: the JPEG data ends before its last row");
+}
+
 TEST(GifJpeg, AnAnimatedGifTileShowsItsFirstPictureAndCheckSaysSo)
 {
     if (!HaveConvert())
@@ -184,6 +200,13 @@ TEST(GifJpeg, AGifIndexPastItsColourTableIsRefused)
     Error error;
     EXPECT_FALSE(DecodeImageFile("index.gif", AllegroReaders(), image, error));
     EXPECT_EQ(error.Message(), "index.gif: a pixel of colour index 2 past the 2 colours of its colour table");
+
+    // A picture wider than the screen it lies on.
+    Bytes wide = gif;
+    wide[19 + 5] = 3;
+    WriteBytes("wide.gif", wide);
+    EXPECT_FALSE(DecodeImageFile("wide.gif", AllegroReaders(), image, error));
+    EXPECT_EQ(error.Message(), "wide.gif: a GIF whose first picture, 3 x 2 at (0, 0), lies outside its 2 x 2 screen");
 
     // The same codes against 4 colours decode, each pixel its colour.
     gif[10] = 0x81;
