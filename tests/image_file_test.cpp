@@ -434,7 +434,7 @@ TEST(ImageFile, PngDataMustInflateToExactlyItsPixels)
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(LoadRefusal("bomb.png", png),
               "bomb.png: pixel data that inflates past the 272 bytes its 16 x 16 pixels need");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 
     EXPECT_EQ(LoadRefusal("short.png", MakePngOf(16, 16, 8, 0, Bytes(200, 0))),
               "short.png: cut short: its pixel data inflates to 200 of the 272 bytes its pixels need");
