@@ -1,5 +1,5 @@
-// The image loader on arbitrary bytes: every header check, stb_image and
-// Allegro's PCX reader behind it. An accepted file must give exactly the
+// The image loader on arbitrary bytes: every header check, stb_image,
+// giflib, libjpeg-turbo and Allegro's PCX reader behind it. An accepted file must give exactly the
 // pixels its size says and a bitmap of that size; a refused one must leave
 // the result untouched and name the file. No input may allocate more than
 // the pixel limit allows (libFuzzer's -rss_limit_mb stops one that does).
@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Require(image.Width > 0 && image.Height > 0 && int64_t(image.Width) * image.Height <= MaxImagePixels,
             "accepted an image of " + std::to_string(image.Width) + " x " + std::to_string(image.Height));
     Require(image.Rgba.size() == size_t(image.Width) * size_t(image.Height) * 4, "pixels do not fill the image");
+    Require(image.Frames >= 1, "an image of " + std::to_string(image.Frames) + " pictures");
     // Small images become bitmaps as the loader would make them.
     if (int64_t(image.Width) * image.Height <= 1 << 16) {
         BitmapPtr bitmap = ImageToBitmap(image);

@@ -8,6 +8,7 @@ s.bmp) and names that do not exist.
 import os
 import random
 import struct
+import subprocess
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -155,3 +156,19 @@ write("image", "palette.png", png(3))
 write("image", "plain.tga", tga(False))
 write("image", "rle.tga", tga(True))
 write("image", "256.pcx", pcx())
+
+
+def convert(options, name):
+    """A small GIF or JPEG made by ImageMagick's convert from a gradient."""
+    return subprocess.run(["convert", "-size", "16x8", "gradient:red-blue"] + options + [name + ":-"],
+                          check=True, stdout=subprocess.PIPE).stdout
+
+
+write("image", "plain.gif", convert(["-colors", "16"], "gif"))
+write("image", "interlaced.gif", convert(["-colors", "16", "-interlace", "GIF"], "gif"))
+write("image", "animated.gif", subprocess.run(
+    ["convert", "-delay", "5", "-size", "8x8", "xc:red", "xc:blue", "-transparent", "blue", "gif:-"],
+    check=True, stdout=subprocess.PIPE).stdout)
+write("image", "baseline.jpg", convert(["-quality", "80"], "jpeg"))
+write("image", "progressive.jpg", convert(["-quality", "80", "-interlace", "JPEG"], "jpeg"))
+write("image", "grey.jpg", convert(["-colorspace", "Gray"], "jpeg"))

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <zlib.h>  // Required for: compress(), crc32() of the PNG files made here
 
+#include <chrono>
 #include <functional>
 
 #include "image/image_file.h"
@@ -356,7 +357,7 @@ TEST(ImageFile, HostileFilesAreRefusedWithTheirReason)
         {"cut.pcx", [&] { Bytes pcx = MakePcx(); return Cut(pcx, pcx.size() - 800); }, "cut short: "},
         {"nopal.pcx", [&] { Bytes pcx = MakePcx(); return Cut(pcx, pcx.size() - 1); }, "cut short: "},
         {"text.bmp", [] { return Bytes{'h', 'e', 'l', 'l', 'o'}; },
-         "not an image in a format we read (BMP, PNG, TGA and PCX)"},
+         "not an image in a format we read (BMP, PNG, TGA, PCX, GIF and JPEG)"},
     };
     for (const Hostile& c : cases) {
         SCOPED_TRACE(c.name);
@@ -380,6 +381,161 @@ TEST(ImageFile, HostileFilesAreRefusedWithTheirReason)
     EXPECT_EQ(error.Message(), "folder.bmp: is a directory, not a regular file");
     EXPECT_FALSE(LoadImage("absent.bmp", error));
     EXPECT_EQ(error.Message(), "absent.bmp: cannot open: No such file or directory");
+}
+
+// A PNG of `width` x `height` with its filtered rows `raw` packed as they
+// stand, a palette of `entries` colours (colour c: Red(c), Green(c),
+// Blue(c)) when `colourType` is 3.
+Bytes MakePngOf(uint32_t width, uint32_t height, int depth, int colourType, const Bytes& raw, int entries = 0)
+{
+    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+    Bytes packed(packedSize);
+    EXPECT_EQ(compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), 9), Z_OK);
+    packed.resize(packedSize);
+    Bytes b{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    Bytes header;
+    Put32be(header, width);
+    Put32be(header, height);
+    header.insert(header.end(), {uint8_t(depth), uint8_t(colourType), 0, 0, 0});
+    PngChunk(b, "IHDR", header);
+    if (entries) {
+        Bytes palette;
+        for (int c = 0; c < entries; c++)
+            palette.insert(palette.end(), {Red(c), Green(c), Blue(c)});
+        PngChunk(b, "PLTE", palette);
+    }
+    PngChunk(b, "IDAT", packed);
+    PngChunk(b, "IEND", {});
+    return b;
+}
+
+// Loads `bytes` as the file `name`; the error's message, or "" when it loads.
+std::string LoadRefusal(const char* name, const Bytes& bytes, Image* decoded = nullptr)
+{
+    WriteBytes(name, bytes);
+    Image image;
+    Error error;
+    if (DecodeImageFile(name, AllegroReaders(), image, error)) {
+        if (decoded)
+            *decoded = std::move(image);
+        return "";
+    }
+    return error.Message();
+}
+
+// Pixel data that inflates far beyond the pixels is stopped as it inflates,
+// not inflated whole first; data that falls short is refused as cut short.
+TEST(ImageFile, PngDataMustInflateToExactlyItsPixels)
+{
+    ScratchDir dir;
+    const Bytes bomb(16 << 20, 0);  // 16 MiB of zeros: about 16 KB packed
+    const Bytes png = MakePngOf(16, 16, 8, 0, bomb);
+    EXPECT_LT(png.size(), 20000u);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(LoadRefusal("bomb.png", png),
+              "bomb.png: pixel data that inflates past the 272 bytes its 16 x 16 pixels need");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+
+    EXPECT_EQ(LoadRefusal("short.png", MakePngOf(16, 16, 8, 0, Bytes(200, 0))),
+              "short.png: cut short: its pixel data inflates to 200 of the 272 bytes its pixels need");
+    // Exactly enough: 16 rows of a filter byte and 16 grey bytes.
+    EXPECT_EQ(LoadRefusal("exact.png", MakePngOf(16, 16, 8, 0, Bytes(272, 0))), "");
+}
+
+// Every pixel comes from the file: an index past the colours a palette or
+// colour table holds is refused rather than shown as whatever memory held.
+TEST(ImageFile, IndicesPastThePaletteAreRefused)
+{
+    ScratchDir dir;
+    // PNG, 8 bits: indices 0..255 against 16 colours, Sub-filtered so that
+    // only undoing the filter shows the index (every stored byte is 1).
+    Bytes subbed;
+    for (int y = 0; y < 16; y++) {
+        subbed.push_back(1);
+        subbed.push_back(uint8_t(y * 16));
+        subbed.insert(subbed.end(), 15, 1);
+    }
+    EXPECT_EQ(LoadRefusal("index.png", MakePngOf(16, 16, 8, 3, subbed, 16)),
+              "index.png: a pixel of palette index 16 past the 16 colours its palette holds");
+    // The same rows against all 256 colours load, each pixel its colour.
+    Image image;
+    EXPECT_EQ(LoadRefusal("full.png", MakePngOf(16, 16, 8, 3, subbed, 256), &image), "");
+    ASSERT_EQ(image.Rgba.size(), 16u * 16 * 4);
+    for (int i = 0; i < 256; i++)
+        ASSERT_EQ(Bytes(image.Rgba.begin() + i * 4, image.Rgba.begin() + i * 4 + 4),
+                  (Bytes{Red(i), Green(i), Blue(i), 255})) << i;
+    // 2 bits a pixel against 3 colours: the fourth index is past them.
+    Bytes packed;
+    for (int y = 0; y < 4; y++)
+        packed.insert(packed.end(), {0, uint8_t(y == 3 ? 0x1B : 0x1A)});  // 0,1,2,3 / 0,1,2,2
+    EXPECT_EQ(LoadRefusal("two.png", MakePngOf(4, 4, 2, 3, packed, 3)),
+              "two.png: a pixel of palette index 3 past the 3 colours its palette holds");
+    EXPECT_EQ(LoadRefusal("three.png", MakePngOf(4, 3, 2, 3, Bytes(packed.begin(), packed.end() - 2), 3)), "");
+
+    // BMP, 8 bits: a table of 16 colours (whatever the header says it
+    // holds) before pixels of every index.
+    Bytes bmp = MakeBmp(8, false);
+    bmp.erase(bmp.begin() + 14 + 40 + 16 * 4, bmp.begin() + 14 + 40 + 256 * 4);
+    bmp[10] = 14 + 40 + 16 * 4;
+    bmp[11] = 0;
+    EXPECT_EQ(LoadRefusal("table.bmp", bmp), "table.bmp: a pixel of colour index 240 past the 16 colours of its colour table");
+    // A table with no room at all.
+    Bytes none = MakeBmp(4, false);
+    none[10] = 14 + 40;
+    none.erase(none.begin() + 14 + 40, none.begin() + 14 + 40 + 16 * 4);
+    EXPECT_EQ(LoadRefusal("none.bmp", none),
+              "none.bmp: a BMP of 4 bits a pixel whose colour table has room for 0 colours; it needs 1 to 256");
+}
+
+// A run that crosses a row's end puts every later byte out of step with
+// the rows as they are read, the palette last of all.
+TEST(ImageFile, PcxRunsEndWithTheirRow)
+{
+    ScratchDir dir;
+    Bytes pcx = MakePcx();
+    pcx.resize(128);
+    pcx.insert(pcx.end(), {0xC0 | 32, 5});  // rows 0 and 1 as one run
+    for (int i = 2 * W; i < W * H; i++) {
+        if (i >= 0xC0)
+            pcx.push_back(0xC1);
+        pcx.push_back(uint8_t(i));
+    }
+    pcx.push_back(12);
+    pcx.insert(pcx.end(), 768, 7);
+    EXPECT_EQ(LoadRefusal("cross.pcx", pcx), "cross.pcx: a PCX whose run crosses the end of row 0 (32 of its 16 bytes)");
+    // The palette must follow the pixels whole.
+    Bytes good = MakePcx();
+    Image image;
+    EXPECT_EQ(LoadRefusal("good.pcx", good, &image), "");
+    good[good.size() - 769] = 11;
+    EXPECT_EQ(LoadRefusal("nomark.pcx", good).rfind("nomark.pcx: cut short: ", 0), 0u);
+}
+
+// A few bytes may not claim tens of millions of pixels: a BMP whose
+// compression field is no compression (read as if uncompressed, every row
+// past its end), a 4 KB PNG of 8192 x 4096 blank pixels.
+TEST(ImageFile, SmallFilesCannotClaimMillionsOfPixels)
+{
+    ScratchDir dir;
+    const Bytes bmp{'B', 'M', 0x5A, 0, 0, 0, 0, 0, 0, 0, 0x23, 0, 0, 0, 0x28, 0, 0, 0, 4, 0, 0, 0, 0, 0,
+                    0x5A, 0xFF, 1, 0, 0x18, 0, 0, 0xFF, 0xFF, 0xFF, 3};
+    EXPECT_EQ(LoadRefusal("fuzzed.bmp", bmp),
+              "fuzzed.bmp: too large for its size: 4 x 10878976 pixels from 35 bytes; beyond 4194304 pixels an "
+              "image needs a byte of file for every 2048");
+    EXPECT_EQ(LoadRefusal("mode.bmp", Patched(bmp, 22, {4, 0, 0, 0})),
+              "mode.bmp: a BMP of compression 4294967040, which is not read; save it uncompressed");
+    Bytes rows;
+    for (int y = 0; y < 4096; y++)
+        rows.insert(rows.end(), 1 + 8192 / 8, 0);
+    const Bytes png = MakePngOf(8192, 4096, 1, 0, rows);
+    EXPECT_EQ(LoadRefusal("blank.png", png),
+              "blank.png: too large for its size: 8192 x 4096 pixels from " + std::to_string(png.size()) +
+                  " bytes; beyond 4194304 pixels an image needs a byte of file for every 2048");
+    // 2048 x 2048 is taken at any size.
+    rows.clear();
+    for (int y = 0; y < 2048; y++)
+        rows.insert(rows.end(), 1 + 2048 / 8, 0);
+    EXPECT_EQ(LoadRefusal("small.png", MakePngOf(2048, 2048, 1, 0, rows)), "");
 }
 
 }  // namespace

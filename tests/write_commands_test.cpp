@@ -8,7 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <zlib.h>  // Required for: compress(), crc32() of the tall PNG made here
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <set>
 
@@ -233,4 +236,134 @@ TEST(WriteCommands, NewCreatesItsBoardAndPlainSkyTogetherOrNeither)
     result = Tool("new tiles.txt map.brd");
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(FileExists("map.brd") && FileExists("map-sky.bmp"));
+}
+
+TEST(WriteCommands, NoCommandWritesOverAFileItReads)
+{
+    ScratchDir dir;
+    MakeBoard();
+    MakeTiledMap();
+    const Bytes board = ReadBytes("real.brd"), map = ReadBytes("map.tmx"), tile = ReadBytes("t0.bmp");
+    ASSERT_EQ(link("real.brd", "hard.tmx"), 0);
+    ASSERT_EQ(link("map.tmx", "hard.brd"), 0);
+    ASSERT_EQ(symlink("map.tmx", "soft.tmx"), 0);
+    struct Case {
+        std::string command;
+        std::string refusal;
+    };
+    const Case cases[] = {
+        {"export real.brd real.brd --force", "real.brd: not written: it is real.brd, which this command reads"},
+        {"export real.brd hard.tmx --force", "hard.tmx: not written: it is real.brd, which this command reads"},
+        {"export real.brd t0.bmp --force", "t0.bmp: not written: it is t0.bmp, which this command reads"},
+        {"import map.tmx map.tmx --force", "map.tmx: not written: it is map.tmx, which this command reads"},
+        {"import soft.tmx hard.brd --force", "hard.brd: not written: it is soft.tmx, which this command reads"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        const std::set<std::string> before = Tree(".");
+        const CommandResult result = Tool(c.command);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "boardtool: " + c.refusal + " (nothing was written)\n");
+        EXPECT_EQ(Tree("."), before);
+        EXPECT_TRUE(ReadBytes("real.brd") == board && ReadBytes("map.tmx") == map && ReadBytes("t0.bmp") == tile);
+    }
+}
+
+// A tile image Tiled would get as more pixels than any image may have is
+// refused before anything is composed, not written as an empty PNG.
+TEST(WriteCommands, ExportRefusesATileItCannotWriteWhole)
+{
+    ScratchDir dir;
+    MakeBoard();
+    // 1 x 2,097,153 pixels: 32 columns wide for Tiled, just past the limit.
+    const uint32_t rows = 2097153;
+    Bytes raw;
+    raw.reserve(size_t(rows) * 4);
+    for (uint32_t y = 0; y < rows; y++)
+        raw.insert(raw.end(), {0, 10, 20, 30});
+    uLongf packedSize = compressBound(uLong(raw.size()));
+    Bytes packed(packedSize);
+    ASSERT_EQ(compress(packed.data(), &packedSize, raw.data(), uLong(raw.size())), Z_OK);
+    packed.resize(packedSize);
+    Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    auto chunk = [&](const char* type, const Bytes& data) {
+        Bytes body(type, type + 4);
+        body.insert(body.end(), data.begin(), data.end());
+        for (int s = 24; s >= 0; s -= 8)
+            png.push_back(uint8_t(data.size() >> s));
+        png.insert(png.end(), body.begin(), body.end());
+        const uint32_t crc = uint32_t(crc32(0, body.data(), uInt(body.size())));
+        for (int s = 24; s >= 0; s -= 8)
+            png.push_back(uint8_t(crc >> s));
+    };
+    chunk("IHDR", {0, 0, 0, 1, uint8_t(rows >> 24), uint8_t(rows >> 16), uint8_t(rows >> 8), uint8_t(rows), 8, 2, 0,
+                   0, 0});
+    chunk("IDAT", packed);
+    chunk("IEND", {});
+    WriteBytes("tall.png", png);
+    WriteBytes("tiles.txt", Bytes{'2', ' ', 't', '0', '.', 'b', 'm', 'p', ' ', 't', 'a', 'l', 'l', '.', 'p', 'n', 'g'});
+    ASSERT_EQ(Tool("new tiles.txt tall.brd --sky t0.bmp").status, 0);
+
+    const std::set<std::string> before = Tree(".");
+    const CommandResult result = Tool("export tall.brd out.tmx");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "boardtool: tall.png: tile 1 would go to Tiled as 32 x 2097153 pixels, more than the "
+                          "67108864 an image may have (nothing was written)\n");
+    EXPECT_EQ(Tree("."), before);
+}
+
+TEST(WriteCommands, ExportWritesItsImagesAndItsMapAllOrNone)
+{
+    ScratchDir dir;
+    MakeBoard();
+    // A tile smaller than a frame goes to Tiled as a PNG beside the map.
+    SaveImage("t1.bmp", MakeSolidBitmap(16, 16, 0x4321).get());
+    FullFileSystem full("full");
+    if (!full.Mounted())
+        GTEST_SKIP() << full.Why();
+    const Bytes old = {'o', 'l', 'd'};
+    WriteBytes("full/old.tmx", old);
+    WriteBytes("full/old-tile01.png", old);
+    full.Fill();
+
+    std::set<std::string> before = Tree(".");
+    CommandResult result = Tool("export real.brd full/new.tmx");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(Contains(result.err, "No space left on device") && Contains(result.err, "(nothing was written)"))
+        << result.err;
+    EXPECT_EQ(Tree("."), before);
+
+    result = Tool("export --force real.brd full/old.tmx");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(Contains(result.err, "No space left on device")) << result.err;
+    EXPECT_TRUE(ReadBytes("full/old.tmx") == old && ReadBytes("full/old-tile01.png") == old);
+    EXPECT_EQ(Tree("."), before) << "a temporary file was left behind";
+
+    ASSERT_EQ(unlink("full/filler"), 0);
+    result = Tool("export --force real.brd full/old.tmx");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_FALSE(ReadBytes("full/old.tmx") == old);
+    EXPECT_FALSE(ReadBytes("full/old-tile01.png") == old);
+}
+
+// On a full disk `new` stops at its first failed write.
+TEST(WriteCommands, NewOnAFullDiskStopsAtOnce)
+{
+    ScratchDir dir;
+    MakeBoard();
+    FullFileSystem full("full");
+    if (!full.Mounted())
+        GTEST_SKIP() << full.Why();
+    full.Fill();
+    const std::set<std::string> before = Tree(".");
+    const auto start = std::chrono::steady_clock::now();
+    const CommandResult result = Tool("new tiles.txt full/new.brd");
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+#else
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+#endif
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(Contains(result.err, "not created: cannot write the new file: No space left on device")) << result.err;
+    EXPECT_EQ(Tree("."), before);
 }

@@ -19,6 +19,8 @@ build_packages=(
   nlohmann-json3-dev
   libzstd-dev
   libssl-dev
+  libgif-dev
+  libjpeg62-turbo-dev
 )
 
 # Testing: ccache, which keeps compilations between runs; the unit tests and
@@ -26,7 +28,9 @@ build_packages=(
 # ours to (libloadpng4-dev's link flags name -lpng, but the package does not
 # depend on libpng-dev); the viewer under Xvfb, valgrind, clang with
 # libFuzzer for the fuzz targets, Tiled for the tests against it, and
-# time for what a crafted map costs, debootstrap and git for the fresh-machine check (tests/fresh_machine.sh).
+# time for what a crafted map costs, debootstrap and git for the
+# fresh-machine check (tests/fresh_machine.sh); ImageMagick, whose decoding
+# the GIF and JPEG tests hold ours to.
 test_packages=(
   ccache
   libgtest-dev
@@ -43,6 +47,7 @@ test_packages=(
   time
   debootstrap
   git
+  imagemagick
 )
 
 case "${1:-build}" in

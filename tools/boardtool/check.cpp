@@ -56,10 +56,12 @@ static std::vector<std::string> Warnings(const InspectedBoard& inspected)
             warnings.push_back(slot + ": " + std::to_string(image->h) + " rows high: rows " +
                                std::to_string(CellSize) + ".." + std::to_string(image->h - 1) +
                                " are never shown");
-        Image decoded;
-        Error error;
-        if (DecodeImageFile(board.TileNames[k], AllegroReaders(), decoded, error) && decoded.HasAlpha)
+        const Image* facts = inspected.images->Facts(board.TileNames[k]);
+        if (facts && facts->HasAlpha)
             warnings.push_back(slot + ": has pixels that are not fully opaque; the ground draws every texel opaque");
+        if (facts && facts->Frames > 1)
+            warnings.push_back(slot + ": an animation of " + std::to_string(facts->Frames) +
+                               " pictures; only its first is shown");
         // Tile 0 also covers the ground outside the map, so it is always shown.
         if (k > 0 && cells[k] == 0)
             warnings.push_back(slot + ": no cell shows it");

@@ -1,5 +1,6 @@
 // boardtool import: a board file made from a Tiled map, with the tile
 // images the map's appearances need written as PNG strips.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -64,7 +65,17 @@ int RunImport(const ImportOptions& options)
     FileToWrite board{options.out, {0, uint8_t(BoardHeaderSize), 0, 0, 0}};  // header byte 0, body at offset 5
     AppendBody(*imported.Map, board.Bytes);
     outputs.push_back(std::move(board));
-    if (!WriteOutputs(outputs, options.force, error))
+    // What the command reads: the map, and the images the board names that
+    // it does not write.
+    std::vector<std::string> inputs = {HostPath(options.map.c_str()), HostPath(imported.Map->SkyName)};
+    for (int k = 0; k < imported.Map->TileCount; k++)
+        inputs.push_back(HostPath(imported.Map->TileNames[k]));
+    inputs.erase(std::remove_if(inputs.begin(), inputs.end(), [&](const std::string& input) {
+        return std::any_of(imported.Images.begin(), imported.Images.end(), [&](const TiledImport::NewImage& image) {
+            return HostPath(image.Name.c_str()) == input;
+        });
+    }), inputs.end());
+    if (!WriteOutputs(outputs, inputs, options.force, error))
         return Refuse(error);
     std::printf("%s: cells (%lld, %lld) to (%lld, %lld)\n", options.map.c_str(), (long long)imported.WindowX,
                 (long long)imported.WindowY, (long long)imported.WindowX + MapSize - 1,

@@ -10,13 +10,14 @@ bool InspectBoard(const std::string& name, InspectedBoard& out, Error& error)
         return false;
     out.tiles.clear();
     out.tileErrors.clear();
+    out.images = std::make_unique<MapImages>();
     for (int k = 0; k < out.board->TileCount; k++) {
         Error reason;
-        out.tiles.push_back(LoadImage(out.board->TileNames[k], reason));
+        out.tiles.push_back(out.images->Load(out.board->TileNames[k], reason));
         out.tileErrors.push_back(reason.Message());
     }
     Error reason;
-    out.sky = LoadImage(out.board->SkyName, reason);
+    out.sky = out.images->Load(out.board->SkyName, reason);
     out.skyError = reason.Message();
     return true;
 }

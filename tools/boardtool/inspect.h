@@ -17,6 +17,7 @@ struct InspectedBoard {
     std::vector<std::string> tileErrors;  // then why, naming the file
     BitmapPtr sky;                        // null when the image cannot be loaded
     std::string skyError;                 // then why, naming the file
+    std::unique_ptr<MapImages> images;    // each loaded once, with what their files hold
 };
 
 // Reads and checks the board file `name` and loads its images. On failure

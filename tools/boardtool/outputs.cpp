@@ -24,8 +24,16 @@ static bool MakeDirectories(const std::string& path, std::vector<fs::path>& made
     return true;
 }
 
-bool WriteOutputs(const std::vector<FileToWrite>& outputs, bool force, Error& error)
+bool WriteOutputs(const std::vector<FileToWrite>& outputs, const std::vector<std::string>& inputs, bool force,
+                  Error& error)
 {
+    for (const FileToWrite& output : outputs)
+        for (const std::string& input : inputs)
+            if (SameFile(output.Path, input)) {
+                error = Error{output.Path, "not written: it is " + input + ", which this command reads"};
+                error.Reason += " (nothing was written)";
+                return false;
+            }
     std::vector<fs::path> made;
     bool written = true;
     for (const FileToWrite& output : outputs)

@@ -92,7 +92,8 @@ bool DecodePcx(const uint8_t* data, size_t size, Image& image, std::string& why)
         why = "cannot decode: out of memory";
         return false;
     }
-    PALETTE palette;
+    // Cleared first: every colour the file does not give stays black.
+    PALETTE palette = {};
     const int conversion = get_color_conversion();
     set_color_conversion(COLORCONV_NONE);
     BitmapPtr bitmap(load_pcx_pf(file, palette));
@@ -147,6 +148,65 @@ BitmapPtr LoadImage(const char* name, Error& error)
         error = Error{HostPath(name), "no memory for a bitmap of " + std::to_string(image.Width) + " x " +
                 std::to_string(image.Height) + " pixels"};
     return bitmap;
+}
+
+BitmapPtr MapImages::Share(const Entry& entry, Error& error) const
+{
+    if (!entry.bitmap) {
+        error = entry.error;
+        return nullptr;
+    }
+    BITMAP* shown = entry.bitmap.get();
+    BitmapPtr bitmap(create_sub_bitmap(shown, 0, 0, shown->w, shown->h), BitmapDeleter{entry.bitmap});
+    if (!bitmap)
+        error = Error{entry.error.File, "no memory for a bitmap"};
+    return bitmap;
+}
+
+BitmapPtr MapImages::Load(const char* name, Error& error)
+{
+    const std::string path = HostPath(name);
+    auto found = entries.find(path);
+    if (found == entries.end()) {
+        Entry entry;
+        entry.error.File = path;
+        Image image;
+        if (DecodeImageFile(name, AllegroReaders(), image, entry.error, budget - pixels)) {
+            BitmapPtr made = ImageToBitmap(image);
+            if (made) {
+                pixels += int64_t(image.Width) * image.Height;
+                entry.bitmap = std::shared_ptr<BITMAP>(made.release(), BitmapDeleter{});
+                image.Rgba = {};
+                entry.facts = std::make_shared<Image>(std::move(image));
+            } else {
+                entry.error = Error{path, "no memory for a bitmap of " + std::to_string(image.Width) + " x " +
+                                    std::to_string(image.Height) + " pixels"};
+            }
+        }
+        found = entries.emplace(path, std::move(entry)).first;
+    }
+    return Share(found->second, error);
+}
+
+BitmapPtr MapImages::FromImage(const std::string& name, const Image& image, Error& error)
+{
+    auto found = entries.find(name);
+    if (found == entries.end()) {
+        Entry entry;
+        entry.error = Error{name, "no memory for a bitmap of " + std::to_string(image.Width) + " x " +
+                            std::to_string(image.Height) + " pixels"};
+        BitmapPtr made = ImageToBitmap(image);
+        if (made)
+            entry.bitmap = std::shared_ptr<BITMAP>(made.release(), BitmapDeleter{});
+        found = entries.emplace(name, std::move(entry)).first;
+    }
+    return Share(found->second, error);
+}
+
+const Image* MapImages::Facts(const char* name) const
+{
+    const auto found = entries.find(HostPath(name));
+    return found == entries.end() ? nullptr : found->second.facts.get();
 }
 
 namespace {

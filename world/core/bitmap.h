@@ -6,6 +6,7 @@
 #include <allegro.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,11 +15,15 @@
 #include "core/tables.h"        // Required for: AngleSteps
 #include "core/view_geometry.h" // Required for: Horizon
 #include "files/error.h"
+#include "image/image_file.h"  // Required for: MaxMapPixels
 
 struct Image;
 struct ImageReaders;
 
 struct BitmapDeleter {
+    // For a bitmap that shows another's pixels (a sub-bitmap of all of it):
+    // that other, kept alive for as long as this one is.
+    std::shared_ptr<BITMAP> Shown;
     void operator()(BITMAP* bitmap) const
     {
         if (bitmap)
@@ -44,6 +49,37 @@ BitmapPtr LoadImage(const char* name, Error& error);
 // Allegro's load_bitmap with COLORCONV_TOTAL converts it; alpha is dropped
 // as it drops it. Null when the bitmap cannot be made.
 BitmapPtr ImageToBitmap(const Image& image);
+
+// The images of one map, loaded as LoadImage loads them, each file decoded
+// once however many slots name it: every slot gets a bitmap of its own that
+// shows the one copy of the pixels. Together they hold at most MaxMapPixels
+// decoded pixels (or the budget given); an image that would pass that is
+// refused, before it is decoded, with the budget in its reason.
+class MapImages {
+public:
+    // `budget`: the decoded pixels all the map's images may have.
+    explicit MapImages(int64_t budget = MaxMapPixels) : budget(budget) {}
+    // The image file `name`; null with `error` when it cannot be loaded
+    // (the same error for every slot that names it).
+    BitmapPtr Load(const char* name, Error& error);
+    // A bitmap of `image`, held in memory under `name`, made once.
+    BitmapPtr FromImage(const std::string& name, const Image& image, Error& error);
+    // What the file `name` holds beyond its pixels, once loaded: whether it
+    // has alpha, how many frames it holds. Null when it was not loaded.
+    const Image* Facts(const char* name) const;
+
+private:
+    struct Entry {
+        std::shared_ptr<BITMAP> bitmap;  // null when the image cannot be loaded
+        Error error;
+        std::shared_ptr<Image> facts;    // the decoded image's fields, without its pixels
+    };
+    BitmapPtr Share(const Entry& entry, Error& error) const;
+
+    std::map<std::string, Entry> entries;
+    int64_t budget;
+    int64_t pixels = 0;
+};
 
 // The bitmap's pixels at 8 bits a channel, widened as Allegro widens them,
 // fully opaque.

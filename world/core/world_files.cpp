@@ -30,14 +30,14 @@ int World::LoadMapFromMemory(const uint8_t* data, size_t size, const char* name)
 
 int World::LoadRecord(const MapRecord& map, const std::string& name, const ImagesInMemory& made)
 {
-    // An image held in memory, else the file; the placeholder says enough
-    // in the picture when neither can be had.
+    // An image held in memory, else the file, each decoded once for every
+    // slot that names it; the placeholder says enough in the picture when
+    // neither can be had.
+    MapImages images;
     auto image = [&](const char* file, bool tile) {
-        const auto it = made.find(file);
-        if (it != made.end())
-            return ImageToBitmap(*it->second);
         Error reason;
-        BitmapPtr loaded = LoadImage(file, reason);
+        const auto it = made.find(file);
+        BitmapPtr loaded = it != made.end() ? images.FromImage(file, *it->second, reason) : images.Load(file, reason);
         if (loaded)
             return loaded;
         return tile ? MakeTilePlaceholder() : MakeSkyPlaceholder();
@@ -103,9 +103,10 @@ int World::NewMap(const char* list)
 
     std::vector<BitmapPtr> tiles;
     tiles.reserve(parsed.Count);
+    MapImages images;
     for (const std::string& name : parsed.Names) {
         Error reason;
-        BitmapPtr image = LoadImage(name.c_str(), reason);
+        BitmapPtr image = images.Load(name.c_str(), reason);
         if (!image)
             image = MakeTilePlaceholder();
         if (!image)

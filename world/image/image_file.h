@@ -14,6 +14,14 @@
 
 constexpr int64_t MaxImageFileBytes = int64_t(256) << 20;  // larger files are refused unread
 constexpr int64_t MaxImagePixels = int64_t(64) << 20;      // width x height of any image we load
+// Beyond this many pixels, an image must have a byte of file for every
+// MaxPixelsPerFileByte of them: a few kilobytes of compressed data cannot
+// make tens of millions of pixels (which only a blank picture would be).
+// The decoded pixels of all the images one map loads together (its tiles
+// and its sky, each file counted once however many slots name it).
+constexpr int64_t MaxMapPixels = int64_t(128) << 20;
+constexpr int64_t PixelsAtAnySize = int64_t(4) << 20;
+constexpr int64_t MaxPixelsPerFileByte = 2048;
 
 // The formats read, for messages.
 extern const char ImageFormats[];
@@ -28,6 +36,9 @@ struct Image {
     // The file holds 5 bits a channel, which Allegro widens by repeating
     // their top bits; ImageToBitmap widens them so.
     bool FiveBitChannels = false;
+    // Pictures the file holds: more than 1 for an animation, of which only
+    // the first is decoded.
+    int Frames = 1;
 };
 
 // Reads the pixels of a file of a format that this library checks but does
@@ -47,12 +58,15 @@ struct ImageReaders {
 // MaxImagePixels, or more pixels than its bytes hold, is refused before
 // decoding. On failure returns false with `error` naming the file as opened
 // and the reason; `out` is then left as it was.
-bool DecodeImageFile(const char* name, const ImageReaders& readers, Image& out, Error& error);
+// `pixelsLeft` is what a map's budget has left for this image: a header
+// claiming more is refused too, naming the map's budget.
+bool DecodeImageFile(const char* name, const ImageReaders& readers, Image& out, Error& error,
+                     int64_t pixelsLeft = MaxMapPixels);
 
 // The same for an image file's bytes in memory; `fileName` names it in
 // messages.
 bool DecodeImage(const uint8_t* data, size_t size, const std::string& fileName, const ImageReaders& readers,
-                 Image& out, Error& error);
+                 Image& out, Error& error, int64_t pixelsLeft = MaxMapPixels);
 
 // The bytes of a PNG file holding `image`, every channel of it; empty when
 // it cannot be encoded (an image too large for the encoder, no memory).
