@@ -122,6 +122,11 @@ int GameLoop(Viewer& shell, std::string& failure)
         return 1;
     }
     DrawMapBox(shell, *world);
+    WalkSession& walk = shell.Walk;
+    if (!walk.Start(map, viewer, failure))
+        return 1;
+    if (walk.Timing())
+        return RunTimedemo(walk, *world, ground, backbuffer, view.get(), viewer);
     std::unique_ptr<Reloader> reloader;
     if (options.watch)
         reloader = std::make_unique<Reloader>(map, *world);
@@ -134,9 +139,15 @@ int GameLoop(Viewer& shell, std::string& failure)
     while (!done) {
         // Every pending tick first: after a slow frame the logic catches up
         // in one burst and is then drawn once.
-        while (gcounter.load() != 0) {
-            StepViewer(viewer, TickKeys{key[KEY_RIGHT] != 0, key[KEY_LEFT] != 0, key[KEY_UP] != 0});
-            if (key[KEY_F12]) {
+        while (gcounter.load() != 0 && !walk.Finished()) {
+            const uint8_t held = walk.NextKeys();
+            const ViewerState before = viewer;
+            StepViewer(viewer, SteeringKeys(held));
+            if (held & WalkScreenshot) {
+                // A walk's screenshot shows the ticks before it, whatever
+                // was drawn last: the same picture in every replay.
+                if (walk.Active())
+                    DrawView(*world, ground, view.get(), before.x, before.y, ViewHeightIndex, before.angle);
                 Error error;
                 const bool saved = WritePicture(options.files.screenshot, backbuffer, PictureFormat::Bmp, error);
                 if (!saved && !screenshotFailing)
@@ -167,10 +178,12 @@ int GameLoop(Viewer& shell, std::string& failure)
 
         // Read after the frame: Esc during a tick burst ends the loop only
         // once that burst has been drawn.
-        if (key[KEY_ESC])
+        if (key[KEY_ESC] || walk.Finished())
             done = 1;
     }
     const std::chrono::duration<double> run = std::chrono::steady_clock::now() - start;
+    if (!walk.Finish(failure))
+        return 1;
 
     if (options.stats)
         PrintStats(counts, run.count());

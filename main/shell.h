@@ -8,6 +8,7 @@
 
 #include "core/bitmap.h"  // Required for: BitmapPtr
 #include "places.h"
+#include "walk.h"
 
 // Logic ticks raised by the timer and not yet consumed by the main loop. The
 // timer thread's increment and the loop's decrement are each one atomic
@@ -23,6 +24,7 @@ struct ShellOptions {
     bool windowedFirst = false;  // try window modes before full-screen ones
     bool stats = false;          // print frame and tick rates at exit
     bool watch = false;          // show the map anew whenever it is saved
+    WalkOptions walk;            // --record, --play, --timedemo
     RunFiles files;
 };
 
@@ -33,6 +35,8 @@ struct Viewer {
     BitmapPtr Backbuffer;
     // The frame picture painted around and behind the view.
     BitmapPtr Board;
+    // The walk recorded, played or timed, if any.
+    WalkSession Walk;
 };
 
 // Brings up Allegro, the screen, the bitmaps, the timer and the tables;
