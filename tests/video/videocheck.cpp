@@ -1,0 +1,68 @@
+// Helper of the program tests of walks: decodes a video made by boardtool
+// video and says how many frames it has, or how close one of its frames is
+// to a picture (a screenshot the viewer saved).
+//   videocheck frames VIDEO
+//   videocheck compare VIDEO FRAME PICTURE LEFT TOP [SCALE]   (FRAME -1: the last)
+// A video made with --scale N is compared with each N x N block averaged.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "image/image_file.h"
+#include "video_decode.h"
+
+static int Usage()
+{
+    std::fprintf(stderr, "usage: videocheck frames VIDEO | compare VIDEO FRAME PICTURE LEFT TOP [SCALE]\n");
+    return 2;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 3)
+        return Usage();
+    const std::string command = argv[1];
+    DecodedVideo video;
+    std::string reason;
+    if (command == "frames" && argc == 3) {
+        if (!DecodeVideo(argv[2], {}, video, reason)) {
+            std::fprintf(stderr, "videocheck: %s\n", reason.c_str());
+            return 1;
+        }
+        std::printf("frames %d size %dx%d codec %s seconds %.3f\n", video.Frames, video.Width, video.Height,
+                    video.Codec.c_str(), video.Seconds);
+        return 0;
+    }
+    if (command != "compare" || argc < 7 || argc > 8)
+        return Usage();
+    const int wanted = std::atoi(argv[3]);
+    if (!DecodeVideo(argv[2], {wanted}, video, reason) || video.Kept.empty()) {
+        std::fprintf(stderr, "videocheck: %s\n", reason.empty() ? "no such frame" : reason.c_str());
+        return 1;
+    }
+    Image image;
+    Error error;
+    if (!DecodeImageFile(argv[4], ImageReaders{}, image, error)) {
+        std::fprintf(stderr, "videocheck: %s\n", error.Message().c_str());
+        return 1;
+    }
+    RgbPicture picture;
+    picture.Width = image.Width;
+    picture.Height = image.Height;
+    for (size_t k = 0; k < image.Rgba.size(); k += 4)
+        picture.Rgb.insert(picture.Rgb.end(), image.Rgba.begin() + k, image.Rgba.begin() + k + 3);
+    const RgbPicture frame = Shrink(video.Kept.front(), argc == 8 ? std::atoi(argv[7]) : 1);
+    if (frame.Rgb.empty()) {
+        std::fprintf(stderr, "videocheck: the frame is not made of whole %s x %s blocks\n", argv[7], argv[7]);
+        return 1;
+    }
+    const RgbPicture part = Crop(picture, std::atoi(argv[5]), std::atoi(argv[6]), frame.Width, frame.Height);
+    const double psnr = Psnr(part, frame);
+    if (psnr < 0) {
+        std::fprintf(stderr, "videocheck: the frame (%dx%d) does not fit into %s there\n", frame.Width,
+                     frame.Height, argv[4]);
+        return 1;
+    }
+    std::printf("psnr %.2f luma %.2f\n", psnr, LumaPsnr(part, frame));
+    return 0;
+}
