@@ -2,8 +2,9 @@
 // video and says how many frames it has, or how close one of its frames is
 // to a picture (a screenshot the viewer saved).
 //   videocheck frames VIDEO
-//   videocheck compare VIDEO FRAME PICTURE LEFT TOP [SCALE]   (FRAME -1: the last)
-// A video made with --scale N is compared with each N x N block averaged.
+//   videocheck compare VIDEO FRAME PICTURE LEFT TOP [SCALE [ROWS]]   (FRAME -1: the last)
+// A video made with --scale N is compared with each N x N block averaged;
+// ROWS compares only the frame's first rows.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,7 +14,7 @@
 
 static int Usage()
 {
-    std::fprintf(stderr, "usage: videocheck frames VIDEO | compare VIDEO FRAME PICTURE LEFT TOP [SCALE]\n");
+    std::fprintf(stderr, "usage: videocheck frames VIDEO | compare VIDEO FRAME PICTURE LEFT TOP [SCALE [ROWS]]\n");
     return 2;
 }
 
@@ -33,7 +34,7 @@ int main(int argc, char** argv)
                     video.Codec.c_str(), video.Seconds);
         return 0;
     }
-    if (command != "compare" || argc < 7 || argc > 8)
+    if (command != "compare" || argc < 7 || argc > 9)
         return Usage();
     const int wanted = std::atoi(argv[3]);
     if (!DecodeVideo(argv[2], {wanted}, video, reason) || video.Kept.empty()) {
@@ -51,9 +52,11 @@ int main(int argc, char** argv)
     picture.Height = image.Height;
     for (size_t k = 0; k < image.Rgba.size(); k += 4)
         picture.Rgb.insert(picture.Rgb.end(), image.Rgba.begin() + k, image.Rgba.begin() + k + 3);
-    const RgbPicture frame = Shrink(video.Kept.front(), argc == 8 ? std::atoi(argv[7]) : 1);
+    RgbPicture frame = Shrink(video.Kept.front(), argc >= 8 ? std::atoi(argv[7]) : 1);
+    if (argc == 9)
+        frame = Crop(frame, 0, 0, frame.Width, std::atoi(argv[8]));
     if (frame.Rgb.empty()) {
-        std::fprintf(stderr, "videocheck: the frame is not made of whole %s x %s blocks\n", argv[7], argv[7]);
+        std::fprintf(stderr, "videocheck: the frame is not made of whole blocks of that scale, or has fewer rows\n");
         return 1;
     }
     const RgbPicture part = Crop(picture, std::atoi(argv[5]), std::atoi(argv[6]), frame.Width, frame.Height);
