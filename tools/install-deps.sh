@@ -19,6 +19,10 @@ build_packages=(
   nlohmann-json3-dev
   libzstd-dev
   libssl-dev
+  libavcodec-dev
+  libavformat-dev
+  libavfilter-dev
+  libswscale-dev
 )
 
 # Testing: ccache, which keeps compilations between runs; the unit tests and
