@@ -341,10 +341,12 @@ public:
         Codec->sample_aspect_ratio = AVRational{1, 1};
         switch (kind) {
         case VideoKind::Mp4:
-            // Plays in every browser; a third of a second between key frames.
+            // Plays in every browser, a key frame every two seconds; the
+            // preset keeps it well above ten times real time, and the tune
+            // keeps it close to the pixels drawn rather than to the eye.
             Codec->pix_fmt = AV_PIX_FMT_YUV420P;
             Codec->gop_size = 2 * TicksPerSecond;
-            av_opt_set(Codec->priv_data, "preset", "veryfast", 0);
+            av_opt_set(Codec->priv_data, "preset", "superfast", 0);
             av_opt_set(Codec->priv_data, "crf", "18", 0);
             av_opt_set(Codec->priv_data, "tune", "psnr", 0);
             break;
@@ -353,8 +355,8 @@ public:
             Codec->gop_size = 2 * TicksPerSecond;
             Codec->bit_rate = 0;  // constant quality
             av_opt_set(Codec->priv_data, "crf", "24", 0);
-            av_opt_set(Codec->priv_data, "deadline", "good", 0);
-            av_opt_set(Codec->priv_data, "cpu-used", "5", 0);
+            av_opt_set(Codec->priv_data, "deadline", "realtime", 0);
+            av_opt_set(Codec->priv_data, "cpu-used", "8", 0);
             av_opt_set(Codec->priv_data, "row-mt", "1", 0);
             break;
         case VideoKind::Gif:
