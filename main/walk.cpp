@@ -99,6 +99,10 @@ static std::string MapLabel(const std::string& name)
 bool WalkSession::Prepare(const WalkOptions& given, std::string& map, std::string& failure)
 {
     options = given;
+    if (options.force && options.mode != WalkOptions::Mode::Play && options.mode != WalkOptions::Mode::Timedemo) {
+        failure = "--force goes with --play or --timedemo";
+        return false;
+    }
     if (options.mode == WalkOptions::Mode::None)
         return true;
     if (options.mode == WalkOptions::Mode::Record) {
