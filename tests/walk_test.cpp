@@ -182,7 +182,7 @@ TEST(WalkCommands, NewAndInfo)
         << info.out;
     EXPECT_TRUE(Contains(info.out, "start: x 100.5 y -7 heading 720 height 14\n")) << info.out;
     EXPECT_TRUE(Contains(info.out, "ticks: 6 at 33 a second")) << info.out;
-    EXPECT_TRUE(Contains(info.out, "screenshots: 1\nkeys: up*4 left f12\n")) << info.out;
+    EXPECT_TRUE(Contains(info.out, "screenshots: 1, the last at tick 5\nkeys: up*4 left f12\n")) << info.out;
 
     // An existing walk is kept unless --force; the map is never written over.
     const Bytes before = ReadBytes("w.walk");

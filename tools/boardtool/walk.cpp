@@ -27,9 +27,12 @@ int WalkInfo(const WalkInfoArguments& args)
     Error error;
     if (!ReadWalkFile(args.walk.c_str(), walk, error))
         return Refuse(error);
-    size_t screenshots = 0;
-    for (uint8_t held : walk.Keys)
-        screenshots += (held & WalkScreenshot) != 0;
+    size_t screenshots = 0, last = 0;
+    for (size_t tick = 0; tick < walk.Keys.size(); tick++)
+        if (walk.Keys[tick] & WalkScreenshot) {
+            screenshots++;
+            last = tick;
+        }
     std::printf("walk: %s, version %u\n", args.walk.c_str(), unsigned(WalkVersion));
     std::printf("map: %s\n", walk.MapName.empty() ? "(the viewer's default world)" : walk.MapName.c_str());
     std::printf("map sha-256: %s\n", walk.Unbound() ? "none (shown on any map)" : DigestText(walk.Digest).c_str());
@@ -37,7 +40,11 @@ int WalkInfo(const WalkInfoArguments& args)
                 walk.StartHeight);
     std::printf("ticks: %zu at %u a second (%.2f s)\n", walk.Keys.size(), unsigned(walk.TickRate),
                 double(walk.Keys.size()) / walk.TickRate);
-    std::printf("screenshots: %zu\n", screenshots);
+    // Tick k's screenshot is frame k of boardtool video.
+    if (screenshots > 0)
+        std::printf("screenshots: %zu, the last at tick %zu\n", screenshots, last);
+    else
+        std::printf("screenshots: 0\n");
     std::printf("keys: %s\n", WalkKeysText(walk.Keys).c_str());
     return 0;
 }
