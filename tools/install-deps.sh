@@ -30,7 +30,8 @@ build_packages=(
 # ours to (libloadpng4-dev's link flags name -lpng, but the package does not
 # depend on libpng-dev); the viewer under Xvfb, valgrind, clang with
 # libFuzzer for the fuzz targets, Tiled for the tests against it, and
-# debootstrap and git for the fresh-machine check (tests/fresh_machine.sh).
+# debootstrap and git for the fresh-machine check (tests/fresh_machine.sh),
+# headless Chromium to show a walk's GIF in a real browser.
 test_packages=(
   ccache
   libgtest-dev
@@ -46,6 +47,7 @@ test_packages=(
   tiled
   debootstrap
   git
+  chromium-headless-shell
 )
 
 case "${1:-build}" in
