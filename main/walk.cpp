@@ -98,53 +98,53 @@ static std::string MapLabel(const std::string& name)
 
 bool WalkSession::Prepare(const WalkOptions& given, std::string& map, std::string& failure)
 {
-    options = given;
-    if (options.force && options.mode != WalkOptions::Mode::Play && options.mode != WalkOptions::Mode::Timedemo) {
+    Options = given;
+    if (Options.force && Options.mode != WalkOptions::Mode::Play && Options.mode != WalkOptions::Mode::Timedemo) {
         failure = "--force goes with --play or --timedemo";
         return false;
     }
-    if (options.mode == WalkOptions::Mode::None)
+    if (Options.mode == WalkOptions::Mode::None)
         return true;
-    if (options.mode == WalkOptions::Mode::Record) {
-        walk.MapName = map;
-        return AbsolutePath(options.path, options.path, failure);
+    if (Options.mode == WalkOptions::Mode::Record) {
+        Steps.MapName = map;
+        return AbsolutePath(Options.path, Options.path, failure);
     }
 
     Error error;
-    if (!ReadWalkFile(options.path.c_str(), walk, error)) {
+    if (!ReadWalkFile(Options.path.c_str(), Steps, error)) {
         failure = error.Message();
         return false;
     }
-    if (walk.TickRate != TicksPerSecond) {
-        failure = options.path + ": made at " + std::to_string(walk.TickRate) + " ticks a second; this viewer runs " +
+    if (Steps.TickRate != TicksPerSecond) {
+        failure = Options.path + ": made at " + std::to_string(Steps.TickRate) + " ticks a second; this viewer runs " +
                   std::to_string(TicksPerSecond);
         return false;
     }
-    if (walk.StartHeight != ViewHeightIndex) {
-        failure = options.path + ": starts at height " + std::to_string(walk.StartHeight) +
+    if (Steps.StartHeight != ViewHeightIndex) {
+        failure = Options.path + ": starts at height " + std::to_string(Steps.StartHeight) +
                   "; this viewer always looks from height " + std::to_string(ViewHeightIndex);
         return false;
     }
-    for (size_t tick = 0; tick < walk.Keys.size(); tick++) {
-        if (walk.Keys[tick] & ~ViewerWalkKeys) {
+    for (size_t tick = 0; tick < Steps.Keys.size(); tick++) {
+        if (Steps.Keys[tick] & ~ViewerWalkKeys) {
             char bits[8];
-            std::snprintf(bits, sizeof bits, "0x%02x", walk.Keys[tick] & ~ViewerWalkKeys & 0xFF);
-            failure = options.path + ": tick " + std::to_string(tick) + " holds keys this viewer does not have (bits " +
+            std::snprintf(bits, sizeof bits, "0x%02x", Steps.Keys[tick] & ~ViewerWalkKeys & 0xFF);
+            failure = Options.path + ": tick " + std::to_string(tick) + " holds keys this viewer does not have (bits " +
                       bits + ")";
             return false;
         }
     }
     if (map.empty())
-        map = walk.MapName;
+        map = Steps.MapName;
     return true;
 }
 
 bool WalkSession::Start(const std::string& map, ViewerState& viewer, std::string& failure)
 {
-    if (options.mode == WalkOptions::Mode::None)
+    if (Options.mode == WalkOptions::Mode::None)
         return true;
-    if (SameFile(options.path, HostPath(map.c_str()))) {
-        failure = options.path + ": is the map " + map + "; a walk is never written over it";
+    if (SameFile(Options.path, HostPath(map.c_str()))) {
+        failure = Options.path + ": is the map " + map + "; a walk is never written over it";
         return false;
     }
     MapDigest digest;
@@ -155,46 +155,46 @@ bool WalkSession::Start(const std::string& map, ViewerState& viewer, std::string
     }
 
     if (Recording()) {
-        walk.Digest = digest;
-        walk.TickRate = TicksPerSecond;
-        walk.StartX = viewer.x;
-        walk.StartY = viewer.y;
-        walk.StartAngle = viewer.angle;
-        walk.StartHeight = ViewHeightIndex;
+        Steps.Digest = digest;
+        Steps.TickRate = TicksPerSecond;
+        Steps.StartX = viewer.x;
+        Steps.StartY = viewer.y;
+        Steps.StartAngle = viewer.angle;
+        Steps.StartHeight = ViewHeightIndex;
         // A pose the format cannot hold is refused now, not after the walk.
-        if (!CheckWalk(walk, error)) {
-            failure = options.path + ": cannot record: " + error.Reason;
+        if (!CheckWalk(Steps, error)) {
+            failure = Options.path + ": cannot record: " + error.Reason;
             return false;
         }
         return true;
     }
 
-    if (!walk.Unbound() && digest != walk.Digest && !options.force) {
-        failure = options.path + ": made on " + MapLabel(walk.MapName) + " (SHA-256 " + DigestText(walk.Digest) +
+    if (!Steps.Unbound() && digest != Steps.Digest && !Options.force) {
+        failure = Options.path + ": made on " + MapLabel(Steps.MapName) + " (SHA-256 " + DigestText(Steps.Digest) +
                   "), not on " + map + " (SHA-256 " + DigestText(digest) + "); --force plays it anyway";
         return false;
     }
-    viewer.x = walk.StartX;
-    viewer.y = walk.StartY;
-    viewer.angle = walk.StartAngle;
+    viewer.x = Steps.StartX;
+    viewer.y = Steps.StartY;
+    viewer.angle = Steps.StartAngle;
     return true;
 }
 
 uint8_t WalkSession::NextKeys()
 {
     if (Playing() || Timing())
-        return next < walk.Keys.size() ? walk.Keys[next++] : 0;
+        return Next < Steps.Keys.size() ? Steps.Keys[Next++] : 0;
     const uint8_t held = KeyboardKeys();
     if (Recording()) {
-        if (walk.Keys.size() < MaxWalkTicks) {
-            walk.Keys.push_back(held);
-        } else if (!full) {
+        if (Steps.Keys.size() < MaxWalkTicks) {
+            Steps.Keys.push_back(held);
+        } else if (!Full) {
             std::fprintf(stderr, "groundview: %s: the walk holds its most ticks, %u; the rest is not recorded\n",
-                         options.path.c_str(), MaxWalkTicks);
-            full = true;
+                         Options.path.c_str(), MaxWalkTicks);
+            Full = true;
         }
     }
-    next++;
+    Next++;
     return held;
 }
 
@@ -203,7 +203,7 @@ bool WalkSession::Finish(std::string& failure)
     if (!Recording())
         return true;
     Error error;
-    if (!WriteWalkFile(options.path, walk, WriteMode::Replace, error)) {
+    if (!WriteWalkFile(Options.path, Steps, WriteMode::Replace, error)) {
         failure = "walk " + error.Message();
         return false;
     }

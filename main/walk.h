@@ -51,31 +51,29 @@ public:
     // a recording notes the map and where the viewer starts.
     bool Start(const std::string& map, ViewerState& viewer, std::string& failure);
 
-    bool Recording() const { return options.mode == WalkOptions::Mode::Record; }
-    bool Playing() const { return options.mode == WalkOptions::Mode::Play; }
-    bool Timing() const { return options.mode == WalkOptions::Mode::Timedemo; }
+    bool Recording() const { return Options.mode == WalkOptions::Mode::Record; }
+    bool Playing() const { return Options.mode == WalkOptions::Mode::Play; }
+    bool Timing() const { return Options.mode == WalkOptions::Mode::Timedemo; }
     // Whether ticks must come out exactly as recorded.
-    bool Active() const { return options.mode != WalkOptions::Mode::None; }
+    bool Active() const { return Options.mode != WalkOptions::Mode::None; }
 
     // The keys held at the next tick: the walk's when playing, else the
     // keyboard's, which a recording keeps.
     uint8_t NextKeys();
     // A played walk has no ticks left.
-    bool Finished() const { return (Playing() || Timing()) && next >= walk.Keys.size(); }
+    bool Finished() const { return (Playing() || Timing()) && Next >= Steps.Keys.size(); }
     // Ticks taken so far.
-    size_t TicksTaken() const { return next; }
-    // Ticks in the walk played.
-    size_t Length() const { return walk.Keys.size(); }
+    size_t TicksTaken() const { return Next; }
 
     // When the viewer ends: a recording is written, atomically, never
     // through a link; false with the reason when it cannot be.
     bool Finish(std::string& failure);
 
 private:
-    WalkOptions options;
-    Walk walk;
-    size_t next = 0;
-    bool full = false;  // a recording reached the most ticks a walk holds
+    WalkOptions Options;
+    Walk Steps;         // the walk played, or recorded so far
+    size_t Next = 0;    // ticks taken
+    bool Full = false;  // a recording reached the most ticks a walk holds
 };
 
 class GroundRenderer;

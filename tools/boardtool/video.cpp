@@ -184,33 +184,33 @@ public:
     // and sets the pose to the walk's start.
     bool Begin(Error& error)
     {
-        world = std::make_unique<World>();
-        if (!OpenMap(*world, Args.map, error))
+        Shown = std::make_unique<World>();
+        if (!OpenMap(*Shown, Args.map, error))
             return false;
-        if (ApplyGroundOptions(Args.ground, ground) != 0) {
+        if (ApplyGroundOptions(Args.ground, Ground) != 0) {
             error = Error{"", "the ground renderer cannot run as asked"};
             return false;
         }
-        frame = MakeOffscreenFrame();
-        if (!frame.View) {
+        Frame = MakeOffscreenFrame();
+        if (!Frame.View) {
             error = Error{"", "out of memory for the back buffer"};
             return false;
         }
         if (Picture)
-            blit(Picture, frame.Backbuffer.get(), 0, 0, 0, 0, FrameWidth, FrameHeight);
+            blit(Picture, Frame.Backbuffer.get(), 0, 0, 0, 0, FrameWidth, FrameHeight);
         if (Picture && Args.mapBox) {
-            BitmapPtr box(create_sub_bitmap(frame.Backbuffer.get(), MapBoxLeft, MapBoxTop, MapBoxSide, MapBoxSide));
+            BitmapPtr box(create_sub_bitmap(Frame.Backbuffer.get(), MapBoxLeft, MapBoxTop, MapBoxSide, MapBoxSide));
             if (box)
-                DrawMapView(*world, box.get(), MapBoxScale);
+                DrawMapView(*Shown, box.get(), MapBoxScale);
         }
-        pose = ViewerState{Steps.StartX, Steps.StartY, Steps.StartAngle};
+        Pose = ViewerState{Steps.StartX, Steps.StartY, Steps.StartAngle};
         // The screenshot's widening of 16-bit pixels to 8 bits a channel.
-        const int depth = bitmap_color_depth(frame.Backbuffer.get());
-        widened.resize(3 << 16);
+        const int depth = bitmap_color_depth(Frame.Backbuffer.get());
+        Widened.resize(3 << 16);
         for (int c = 0; c < 1 << 16; c++) {
-            widened[3 * c] = static_cast<uint8_t>(getr_depth(depth, c));
-            widened[3 * c + 1] = static_cast<uint8_t>(getg_depth(depth, c));
-            widened[3 * c + 2] = static_cast<uint8_t>(getb_depth(depth, c));
+            Widened[3 * c] = static_cast<uint8_t>(getr_depth(depth, c));
+            Widened[3 * c + 1] = static_cast<uint8_t>(getg_depth(depth, c));
+            Widened[3 * c + 2] = static_cast<uint8_t>(getb_depth(depth, c));
         }
         return true;
     }
@@ -219,15 +219,15 @@ public:
     // pixel repeated scale times each way, then runs its tick.
     void Paint(AVFrame* rgb, size_t tick)
     {
-        DrawView(*world, ground, frame.View.get(), pose.x, pose.y, ViewHeightIndex, pose.angle);
-        BITMAP* source = Args.frame.empty() ? frame.View.get() : frame.Backbuffer.get();
+        DrawView(*Shown, Ground, Frame.View.get(), Pose.x, Pose.y, ViewHeightIndex, Pose.angle);
+        BITMAP* source = Args.frame.empty() ? Frame.View.get() : Frame.Backbuffer.get();
         const int scale = Args.scale;
         for (int y = 0; y < source->h; y++) {
             const uint16_t* in = reinterpret_cast<const uint16_t*>(source->line[y]);
             uint8_t* first = rgb->data[0] + static_cast<ptrdiff_t>(y) * scale * rgb->linesize[0];
             uint8_t* out = first;
             for (int x = 0; x < source->w; x++) {
-                const uint8_t* c = &widened[3 * in[x]];
+                const uint8_t* c = &Widened[3 * in[x]];
                 for (int k = 0; k < scale; k++, out += 3) {
                     out[0] = c[0];
                     out[1] = c[1];
@@ -237,20 +237,20 @@ public:
             for (int k = 1; k < scale; k++)
                 std::memcpy(first + k * rgb->linesize[0], first, static_cast<size_t>(source->w) * scale * 3);
         }
-        RunWalkTick(pose, *world, Steps.Keys[tick]);
+        RunWalkTick(Pose, *Shown, Steps.Keys[tick]);
     }
 
-    const World& Map() const { return *world; }
+    const World& Map() const { return *Shown; }
 
 private:
     const VideoArguments& Args;
     const Walk& Steps;
     BITMAP* Picture;
-    std::unique_ptr<World> world;
-    GroundRenderer ground;
-    OffscreenFrame frame;
-    ViewerState pose;
-    std::vector<uint8_t> widened;  // R, G, B of each 16-bit pixel
+    std::unique_ptr<World> Shown;
+    GroundRenderer Ground;
+    OffscreenFrame Frame;
+    ViewerState Pose;
+    std::vector<uint8_t> Widened;  // R, G, B of each 16-bit pixel
 };
 
 // The progress of a long render, on a terminal only.
