@@ -14,7 +14,7 @@
 # has a timeout, each ctest run and the fuzz run have one in all, and the
 # fresh-machine check has its own (GROUNDVIEW_FRESH_LIMIT).
 #   GROUNDVIEW_FUZZ_SECONDS: how long the fuzz targets run, all at once
-#   (default 150: on 2 cores each of the five gets about a minute of CPU).
+#   (default 150: on 2 cores each of the six gets about 50 s of CPU).
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh test

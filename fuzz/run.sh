@@ -12,7 +12,7 @@ seconds=$2
 shift 2
 src=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(board tilelist render tiled image)
+[ ${#targets[@]} -gt 0 ] || targets=(board tilelist render tiled image walk)
 case ${FUZZ_JOBS:-} in
   "") parallel=$(nproc) ;;
   all) parallel=${#targets[@]} ;;

@@ -177,6 +177,16 @@ static TickInput ReadTickInput(const Loop& loop)
     return input;
 }
 
+// The input of one tick of a walk, recorded or played: the keys a walk
+// holds, and no click, so that a replay takes exactly the recorded steps.
+static TickInput WalkTickInput(uint8_t held)
+{
+    TickInput input;
+    input.keys = SteeringKeys(held);
+    input.screenshot = (held & WalkScreenshot) != 0;
+    return input;
+}
+
 static void TakeScreenshot(Loop& loop)
 {
     Error error;
@@ -198,6 +208,8 @@ static void FramesOf(const World& world, AnimationFrames& frames)
     frames[i] = static_cast<uint8_t>(world.AnimFrame);
 }
 
+static void ComposeFrame(Loop& loop, const ViewerState& v);
+
 // One logic tick: the keys, then a click, the screenshot and the
 // animation. Returns true when the frame shows something else after it.
 static bool RunTick(Loop& loop, const TickInput& input)
@@ -208,8 +220,14 @@ static bool RunTick(Loop& loop, const TickInput& input)
         loop.viewer.x = input.goX;
         loop.viewer.y = input.goY;
     }
-    if (input.screenshot)
+    if (input.screenshot) {
+        // A walk's screenshot shows the ticks before it, whatever was drawn
+        // last (a burst of ticks is drawn once): the same picture in every
+        // replay.
+        if (loop.shell.Walk.Active())
+            ComposeFrame(loop, before);
         TakeScreenshot(loop);
+    }
     if (!loop.mapMaker) {
         loop.world->AnimateTiles();
         return true;
@@ -223,9 +241,8 @@ static bool RunTick(Loop& loop, const TickInput& input)
 
 // The status lines: the map and where the viewer stands on it, the keys
 // the frame picture does not list, and a save that cannot be shown.
-static std::vector<StatusLine> StatusOf(const Loop& loop)
+static std::vector<StatusLine> StatusOf(const Loop& loop, const ViewerState& v)
 {
-    const ViewerState& v = loop.viewer;
     char where[160];
     const bool onMap = v.x >= 0 && v.x < MapSide && v.y >= 0 && v.y < MapSide;
     char cell[40];
@@ -251,21 +268,25 @@ static std::vector<StatusLine> StatusOf(const Loop& loop)
     return lines;
 }
 
-// One frame: for a map of one's own the map from above, the position on it
-// and the status line, then the view; then the whole back buffer to the
-// screen.
-static void DrawFrame(Loop& loop)
+// One frame into the back buffer, as seen from `v`: for a map of one's own
+// the map from above, the position on it and the status line, then the view.
+static void ComposeFrame(Loop& loop, const ViewerState& v)
 {
     BITMAP* backbuffer = loop.shell.Backbuffer.get();
     if (loop.mapMaker) {
         BitmapPtr box(create_sub_bitmap(backbuffer, MapBoxLeft, MapBoxTop, MapBoxSide, MapBoxSide));
         if (box && loop.averages.Draw(*loop.world, box.get(), MapBoxScale))
-            DrawPositionMarker(box.get(), loop.viewer.x, loop.viewer.y, loop.viewer.angle, MapBoxScale);
-        DrawStatus(backbuffer, StatusOf(loop));
+            DrawPositionMarker(box.get(), v.x, v.y, v.angle, MapBoxScale);
+        DrawStatus(backbuffer, StatusOf(loop, v));
     }
-    const ViewerState& v = loop.viewer;
     DrawView(*loop.world, loop.ground, loop.view.get(), v.x, v.y, v.height, v.angle);
-    PresentFrame(backbuffer, loop.shell.Scale);
+}
+
+// One frame where the viewer stands, then the whole back buffer to the screen.
+static void DrawFrame(Loop& loop)
+{
+    ComposeFrame(loop, loop.viewer);
+    PresentFrame(loop.shell.Backbuffer.get(), loop.shell.Scale);
     loop.counts.frames++;
 }
 
@@ -298,6 +319,11 @@ int GameLoop(Viewer& shell, std::string& failure)
         failure = error.Message();
         return 1;
     }
+    WalkSession& walk = shell.Walk;
+    if (!walk.Start(map, loop.viewer, failure))
+        return 1;
+    if (walk.Timing())
+        return RunTimedemo(walk, *loop.world, loop.ground, backbuffer, loop.view.get(), loop.viewer);
     if (options.watch)
         loop.reloader = std::make_unique<Reloader>(map, *loop.world, files, stamps);
 
@@ -307,8 +333,8 @@ int GameLoop(Viewer& shell, std::string& failure)
     while (!done) {
         // Every pending tick first: after a slow frame the logic catches up
         // in one burst and is then drawn once.
-        while (gcounter.load() != 0) {
-            changed |= RunTick(loop, ReadTickInput(loop));
+        while (gcounter.load() != 0 && !walk.Finished()) {
+            changed |= RunTick(loop, walk.Active() ? WalkTickInput(walk.NextKeys()) : ReadTickInput(loop));
             gcounter.fetch_sub(1);
             loop.counts.ticks++;
         }
@@ -337,10 +363,12 @@ int GameLoop(Viewer& shell, std::string& failure)
 
         // Read after the frame: Esc during a tick burst ends the loop only
         // once that burst has been drawn.
-        if (key[KEY_ESC])
+        if (key[KEY_ESC] || walk.Finished())
             done = 1;
     }
     const std::chrono::duration<double> run = std::chrono::steady_clock::now() - start;
+    if (!walk.Finish(failure))
+        return 1;
 
     if (options.stats)
         PrintStats(loop.counts, run.count());

@@ -18,6 +18,7 @@
 static const char Usage[] =
     "usage: groundview [--windowed] [--stats] [--watch] [--at X,Y[,HEADING]]\n"
     "                  [--scale N|fit] [-C DIR] [MAP]\n"
+    "       groundview [--record WALK | --play WALK [--force] | --timedemo WALK [--force]] [MAP]\n"
     "\n"
     "A first-person view of a tiled world. Without MAP it shows data\\test.brd inside\n"
     "the frame picture data\\board.bmp, both read from the working directory; in a\n"
@@ -55,6 +56,13 @@ static const char Usage[] =
     "               show each pixel of the 640x480 frame as N x N pixels, N 1..8;\n"
     "               fit: the largest N the screen allows. Screenshots stay 640x480\n"
     "  -C DIR       run in DIR: MAP, the images and Screen.bmp are relative to it\n"
+    "  --record WALK    write the keys held at every tick to the walk file WALK when\n"
+    "                   the viewer ends\n"
+    "  --play WALK      replay WALK at 33 ticks a second, on MAP or else the map it was\n"
+    "                   made on, and end with it; keys are ignored but Esc\n"
+    "  --timedemo WALK  replay WALK as fast as frames are drawn, one a tick, and print\n"
+    "                   the ticks, frames, seconds, rate and time per frame\n"
+    "  --force      play or time a walk on a map other than the one it was made on\n"
     "  --help       print this and exit\n";
 
 // Reads --at's X,Y[,HEADING]: positions as boardtool render takes them,
@@ -117,6 +125,7 @@ int main(int argc, char* argv[])
     ShellOptions& options = viewer.Options;
     std::string directory;
     std::string map;
+    std::string failure;
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--help") == 0) {
             PrintUsage(stdout);
@@ -138,6 +147,12 @@ int main(int argc, char* argv[])
                 std::fprintf(stderr, "groundview: --scale %s: give a whole number 1..%d, or fit\n", argv[i], MaxScale);
                 return 2;
             }
+        } else if (const int taken = TakeWalkOption(argc, argv, i, options.walk, failure)) {
+            if (taken < 0) {
+                std::fprintf(stderr, "groundview: %s\n\n", failure.c_str());
+                PrintUsage(stderr);
+                return 2;
+            }
         } else if (std::strcmp(argv[i], "-C") == 0 && i + 1 < argc) {
             directory = argv[++i];
         } else if (argv[i][0] != '-' && map.empty()) {
@@ -153,11 +168,19 @@ int main(int argc, char* argv[])
         PrintUsage(stderr);
         return 2;
     }
+    if (options.watch && options.walk.mode != WalkOptions::Mode::None) {
+        std::fprintf(stderr, "groundview: --watch cannot go with a walk, which must see one map throughout\n\n");
+        PrintUsage(stderr);
+        return 2;
+    }
     if (!directory.empty() && chdir(directory.c_str()) != 0) {
         std::fprintf(stderr, "groundview: cannot change to %s: %s\n", directory.c_str(), std::strerror(errno));
         return 1;
     }
-    std::string failure;
+    if (!viewer.Walk.Prepare(options.walk, map, failure)) {
+        std::fprintf(stderr, "groundview: %s\n", failure.c_str());
+        return 1;
+    }
     if (!PlanRun(map, options.files, failure)) {
         std::fprintf(stderr, "groundview: %s\n", failure.c_str());
         return 1;

@@ -9,6 +9,7 @@
 #include "control.h"      // Required for: ViewerState
 #include "core/bitmap.h"  // Required for: BitmapPtr
 #include "places.h"
+#include "walk.h"
 
 // Logic ticks raised by the timer and not yet consumed by the main loop. The
 // timer thread's increment and the loop's decrement are each one atomic
@@ -30,6 +31,7 @@ struct ShellOptions {
     ViewerState start;           // where the viewer starts (--at), and where Home leads
     int scale = 1;               // --scale N: each frame pixel N x N screen pixels
     bool scaleFit = false;       // --scale fit: the largest factor the screen allows
+    WalkOptions walk;            // --record, --play, --timedemo
     RunFiles files;
 };
 
@@ -42,6 +44,8 @@ struct Viewer {
     BitmapPtr Board;
     // The factor the screen shows the back buffer at (Init decides it).
     int Scale = 1;
+    // The walk recorded, played or timed, if any.
+    WalkSession Walk;
 };
 
 // Clicks of the left mouse button, taken by Allegro's mouse callback on its

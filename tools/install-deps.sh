@@ -21,6 +21,10 @@ build_packages=(
   libssl-dev
   libgif-dev
   libjpeg62-turbo-dev
+  libavcodec-dev
+  libavformat-dev
+  libavfilter-dev
+  libswscale-dev
 )
 
 # Testing: ccache, which keeps compilations between runs; the unit tests and
@@ -30,7 +34,8 @@ build_packages=(
 # libFuzzer for the fuzz targets, Tiled for the tests against it, and
 # time for what a crafted map costs, debootstrap and git for the
 # fresh-machine check (tests/fresh_machine.sh); ImageMagick, whose decoding
-# the GIF and JPEG tests hold ours to.
+# the GIF and JPEG tests hold ours to; headless Chromium to show a walk's
+# GIF in a real browser.
 test_packages=(
   ccache
   libgtest-dev
@@ -48,6 +53,7 @@ test_packages=(
   debootstrap
   git
   imagemagick
+  chromium-headless-shell
 )
 
 case "${1:-build}" in

@@ -30,6 +30,9 @@ CommandRun SetupExport(CLI::App* command);
 CommandRun SetupBench(CLI::App* command);
 CommandRun SetupImageFolder(CLI::App* command);
 CommandRun SetupTiledExtension(CLI::App* command);
+CommandRun SetupWalkInfo(CLI::App* command);
+CommandRun SetupWalk(CLI::App* command);
+CommandRun SetupVideo(CLI::App* command);
 
 // The options of a command that reads a board file, made to live on after
 // Setup for the run: its first argument, BOARD, goes to Options::board.

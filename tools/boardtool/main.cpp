@@ -69,6 +69,14 @@ static const struct {
      "~/.config/tiled/extensions) holds the extension that lets Tiled open and save board\n"
      "files through this boardtool; --install puts it there.",
      SetupTiledExtension},
+    {"walk-info", "Show what the walk file WALK holds: the map it was made on, where it starts, its ticks and keys.",
+     SetupWalkInfo},
+    {"walk", "Make walk files without a viewer: 'walk new OUT --keys WORDS'.", SetupWalk},
+    {"video",
+     "Draw the walk WALK on MAP without a display, one frame per tick as the viewer draws it,\n"
+     "and write the video OUT, whose name's extension chooses the format: .mp4 (H.264),\n"
+     ".webm (VP9), .gif (one palette for the clip, dithered) or .mkv (lossless FFV1).",
+     SetupVideo},
 };
 
 int Refuse(const std::string& message)
