@@ -20,10 +20,6 @@ struct InspectedBoard {
     std::unique_ptr<MapImages> images;    // each loaded once, with what their files hold
 };
 
-// Reads and checks the board file `name` and loads its images. On failure
-// `error` names the file and the fault, as LoadMap's would.
-bool InspectBoard(const std::string& name, InspectedBoard& out, Error& error);
-
 // Whole 32-pixel frames side by side in an image.
 int WholeFrames(const BITMAP* image);
 

@@ -7,21 +7,18 @@ bool InspectMap(const std::string& name, InspectedBoard& out, MapKind& kind, Err
     if (!ReadMapContents(name, contents, error))
         return false;
     const ImagesInMemory made = contents.Made();
-    // An image held in memory, else the file, as the viewer takes it.
-    auto image = [&](const char* file, std::string& why) {
-        const auto it = made.find(file);
-        if (it != made.end()) {
-            BitmapPtr bitmap = ImageToBitmap(*it->second);
-            if (!bitmap)
-                why = std::string(file) + ": no memory for the composed image";
-            return bitmap;
-        }
-        Error reason;
-        BitmapPtr loaded = LoadImage(file, reason);
-        why = reason.Message();
-        return loaded;
-    };
     InspectedBoard result;
+    // Each image once, within the map's pixel budget, as the viewer takes
+    // it: one held in memory (composed from a Tiled map), else the file.
+    result.images = std::make_unique<MapImages>();
+    auto image = [&](const char* file, std::string& why) {
+        Error reason;
+        const auto it = made.find(file);
+        BitmapPtr bitmap = it != made.end() ? result.images->FromImage(file, *it->second, reason)
+                                            : result.images->Load(file, reason);
+        why = reason.Message();
+        return bitmap;
+    };
     for (int k = 0; k < contents.Board->TileCount; k++) {
         std::string why;
         result.tiles.push_back(image(contents.Board->TileNames[k], why));
