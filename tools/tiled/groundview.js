@@ -178,9 +178,10 @@ tiled.registerMapFormat("groundview", {
                 } catch (error) {
                     throw new Error(error.message.split(temporaryMap).join(named));
                 }
-                // Saved only when boardtool says it wrote this board and
-                // the board is there: a status of 0 alone proves nothing.
-                if (!done.out.startsWith(named + ": ") || !File.exists(board))
+                // Saved only when boardtool says it wrote this board (a line
+                // of its own, after the window of the map it took) and the
+                // board is there: a status of 0 alone proves nothing.
+                if (!done.out.split("\n").some(line => line.startsWith(named + ": ")) || !File.exists(board))
                     throw new Error("groundview: boardtool import did not write " + named + ": " +
                                     (done.out || "it printed nothing"));
                 showWarnings(done.err.split(temporaryMap).join(named));
