@@ -4,7 +4,12 @@
 
 #include "render/ground.h"  // Required for: BuildTexelSources(), CellSource()
 
-bool DrawMapView(const World& world, BITMAP* out, int scale)
+// Writes each pixel of the map from above at `scale` into `out`, as
+// pixel(source, gx, gy) gives it for the ground point (gx, gy) at its middle
+// and the texels of the cell there. False, drawing nothing, when `out` is
+// not a 15- or 16-bit memory bitmap of at least that size.
+template <typename Pixel>
+static bool DrawEachPoint(const World& world, BITMAP* out, int scale, Pixel pixel)
 {
     if (scale < 1 || MapSide % scale != 0)
         return false;
@@ -21,12 +26,18 @@ bool DrawMapView(const World& world, BITMAP* out, int scale)
         const int gy = scale * j + scale / 2;
         for (int i = 0; i < side; ++i) {
             const int gx = scale * i + scale / 2;
-            const TexelSource& source = sources[CellSource(gx >> 5, gy >> 5)];
-            // The same lookup as the ground renderer's inner loop.
-            dest[i] = source.Texels[(gy & 31) * source.Pitch + (gx & 31)];
+            dest[i] = pixel(sources[CellSource(gx >> 5, gy >> 5)], gx, gy);
         }
     }
     return true;
+}
+
+bool DrawMapView(const World& world, BITMAP* out, int scale)
+{
+    // The same lookup as the ground renderer's inner loop.
+    return DrawEachPoint(world, out, scale, [](const TexelSource& source, int gx, int gy) {
+        return source.Texels[(gy & 31) * source.Pitch + (gx & 31)];
+    });
 }
 
 uint16_t MapAverages::AverageOf(const TexelSource& source, int depth)
@@ -53,22 +64,7 @@ uint16_t MapAverages::AverageOf(const TexelSource& source, int depth)
 
 bool MapAverages::Draw(const World& world, BITMAP* out, int scale)
 {
-    if (scale < 1 || MapSide % scale != 0)
-        return false;
-    const int side = MapViewSide(scale);
     const int depth = out ? bitmap_color_depth(out) : 0;
-    if (!out || !is_memory_bitmap(out) || (depth != 15 && depth != 16) || out->w < side || out->h < side)
-        return false;
-
-    TexelSources sources;
-    BuildTexelSources(world, sources);
-    for (int j = 0; j < side; ++j) {
-        uint16_t* dest = reinterpret_cast<uint16_t*>(out->line[j]);
-        const int gy = scale * j + scale / 2;
-        for (int i = 0; i < side; ++i) {
-            const int gx = scale * i + scale / 2;
-            dest[i] = AverageOf(sources[CellSource(gx >> 5, gy >> 5)], depth);
-        }
-    }
-    return true;
+    return DrawEachPoint(world, out, scale,
+                         [&](const TexelSource& source, int, int) { return AverageOf(source, depth); });
 }
