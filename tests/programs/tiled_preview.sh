@@ -201,6 +201,11 @@ focus_window "$tiled_window"
 xdotool key ctrl+s
 for _ in $(seq 300); do cmp -s "$board" "$SCRATCH/road.original" || break; sleep 0.1; done
 cmp -s "$board" "$SCRATCH/road.original" && fail "Ctrl+S did not save the board: $(cat "$SCRATCH/tiled.err")"
+# The board is on disk before Tiled has marked the document saved (a '*'
+# in its title): a Ctrl+W before that would ask whether to save it.
+for _ in $(seq 200); do [[ $(xdotool getwindowname "$tiled_window" 2>/dev/null) != *"*"* ]] && break; sleep 0.05; done
+[[ $(xdotool getwindowname "$tiled_window" 2>/dev/null) != *"*"* ]] ||
+  fail "Tiled still shows the document modified after Ctrl+S: $(xdotool getwindowname "$tiled_window")"
 pose=(--x 480 --y 480)
 [ $AT_TAKEN = 1 ] && pose=(--x "${at%,*}" --y "${at#*,}")
 "$BIN/boardtool" render maps/road.brd "$SCRATCH/render.bmp" "${pose[@]}" >/dev/null
