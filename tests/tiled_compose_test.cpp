@@ -415,6 +415,10 @@ TEST(TiledBounds, CraftedMapsAreRefusedBeforeTheyCostMuch)
     ScratchDir dir;
     double seconds;
     long kilobytes;
+    // What boardtool holds doing nothing (its libraries, and a sanitizer's
+    // own memory where there is one): the bounds below are above it.
+    long idle;
+    Timed("--help", seconds, idle);
 
     // 512 tilesets of 256-frame animations in 8 flips: 4096 appearances.
     WriteText("bomb.tmx", AnimationBomb(512));
@@ -426,7 +430,7 @@ TEST(TiledBounds, CraftedMapsAreRefusedBeforeTheyCostMuch)
     EXPECT_NE(result.err.find("need 4096 tile images; --merge-similar compares at most 1024"), std::string::npos)
         << result.err;
     EXPECT_LT(seconds, 5);
-    EXPECT_LT(kilobytes, 256 * 1024);
+    EXPECT_LT(kilobytes - idle, 256 * 1024);
     // 104 of them: the frames they need are counted before any is composed.
     WriteText("bomb.tmx", AnimationBomb(13));
     result = Timed("import bomb.tmx out.brd --merge-similar", seconds, kilobytes);
@@ -435,7 +439,7 @@ TEST(TiledBounds, CraftedMapsAreRefusedBeforeTheyCostMuch)
               std::string::npos)
         << result.err;
     EXPECT_LT(seconds, 5);
-    EXPECT_LT(kilobytes, 256 * 1024);
+    EXPECT_LT(kilobytes - idle, 256 * 1024);
 
     // Eight layers of 256-pixel tiles in 256-frame animations: the pixels
     // composing would draw are counted first.
@@ -501,7 +505,7 @@ TEST(TiledBounds, CraftedMapsAreRefusedBeforeTheyCostMuch)
     result = Timed("import wide.tmx out.brd", seconds, kilobytes);
     EXPECT_NE(result.err.find("layer \"l\" brings the map's cells to more than 4194304, the most a map may have"),
               std::string::npos) << result.err;
-    EXPECT_LT(kilobytes, 64 * 1024);
+    EXPECT_LT(kilobytes - idle, 64 * 1024);
 
     // A layer name with a line break stays on the warning's one line.
     WriteText("broken.tmx", "<map orientation=\"orthogonal\" width=\"1\" height=\"1\" tilewidth=\"16\" "
