@@ -122,7 +122,15 @@ xdotool key ctrl+shift+g
 sleep 1
 [ "$(xdotool search --class Allegro | wc -l)" = 1 ] || fail "a second preview of the map started a second viewer"
 [ "$(wc -l <"$SCRATCH/viewer.args")" = 1 ] || fail "the viewer was started more than once: $(cat "$SCRATCH/viewer.args")"
+# Out of the way of the clicks in the middle of Tiled's window, and only
+# then clicked (without a window manager the move is not instant).
 xdotool windowmove "$viewer" 0 760
+for _ in $(seq 100); do
+  [[ $(xdotool getwindowgeometry "$viewer") == *"Position: 0,760"* ]] && break
+  sleep 0.05
+done
+[[ $(xdotool getwindowgeometry "$viewer") == *"Position: 0,760"* ]] ||
+  fail "the viewer's window did not move: $(xdotool getwindowgeometry "$viewer")"
 
 # The viewer stands at the centre of Tiled's view, cell (16, 15), and reads
 # a copy of the map in a folder of its own under TMPDIR.
