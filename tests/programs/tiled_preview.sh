@@ -160,7 +160,7 @@ for k in 1 2 3 4 5 6 7 8 9 10; do
   sleep 0.05
   t0=$EPOCHREALTIME
   echo "click 1" >&5
-  for _ in $(seq 300); do [ "$(reloads)" -gt "$r" ] && break; sleep 0.01; done
+  for _ in $(seq 1000); do [ "$(reloads)" -gt "$r" ] && break; sleep 0.01; done
   [ "$(edits)" -gt "$e" ] || fail "click $k painted nothing: $(tail -3 "$SCRATCH/tiled.err")"
   line=$(grep '^reloaded ' "$SCRATCH/viewer.out" | sed -n "$((r + 1))p")
   [[ $line =~ shown\ at\ ([0-9.]+)$ ]] || fail "click $k never reached the viewer: $(cat "$SCRATCH/viewer.err")"
