@@ -128,3 +128,8 @@ std::string Boardtool(const std::string& arguments)
 {
     return ProgramPath("boardtool") + " " + arguments;
 }
+
+bool TiledInstalled()
+{
+    return RunCommand("command -v tiled >/dev/null && command -v tmxrasterizer >/dev/null").status == 0;
+}

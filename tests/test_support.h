@@ -67,3 +67,12 @@ CommandResult RunCommand(const std::string& command);
 std::string ProgramPath(const std::string& name);
 // The command line that runs the built boardtool with `arguments`.
 std::string Boardtool(const std::string& arguments);
+
+// Whether Debian's Tiled (tiled and tmxrasterizer) is on PATH; a test that
+// needs it starts with REQUIRE_TILED(), which skips it, saying why, without.
+bool TiledInstalled();
+#define REQUIRE_TILED()                                                                              \
+    do {                                                                                             \
+        if (!TiledInstalled())                                                                       \
+            GTEST_SKIP() << "Debian's tiled is not installed (tools/install-deps.sh test installs it)"; \
+    } while (0)

@@ -19,17 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool TiledInstalled()
-{
-    return RunCommand("command -v tiled >/dev/null && command -v tmxrasterizer >/dev/null").status == 0;
-}
-
-#define REQUIRE_TILED()                                                                              \
-    do {                                                                                             \
-        if (!TiledInstalled())                                                                       \
-            GTEST_SKIP() << "Debian's tiled is not installed (tools/install-deps.sh test installs it)"; \
-    } while (0)
-
 void WriteText(const std::string& path, const std::string& text)
 {
     if (fs::path(path).has_parent_path())

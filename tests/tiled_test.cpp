@@ -42,17 +42,6 @@ extern "C" ZSTD_DCtx* ZSTD_createDCtx(void)
 
 namespace {
 
-bool TiledInstalled()
-{
-    return RunCommand("command -v tiled >/dev/null && command -v tmxrasterizer >/dev/null").status == 0;
-}
-
-#define REQUIRE_TILED()                                                                              \
-    do {                                                                                             \
-        if (!TiledInstalled())                                                                       \
-            GTEST_SKIP() << "Debian's tiled is not installed (tools/install-deps.sh test installs it)"; \
-    } while (0)
-
 // Runs Tiled's command lines side by side (each mostly waits for Tiled to
 // start) and requires every one to succeed.
 void RunTiled(const std::vector<std::string>& commands)

@@ -113,3 +113,14 @@ quit_viewer() {
   done
   wait_for_exit "$pid" 5
 }
+
+# For a viewer run with -C maps: F12 writes maps/Screen.bmp, whose view must
+# be the one boardtool renders of maps/$1 at the start pose (no key but F12
+# was held); $2 says when, for the message.
+expect_view() {
+  rm -f maps/Screen.bmp
+  hold_key F12 0.3; sleep 0.3
+  [ -f maps/Screen.bmp ] || fail "F12 wrote no Screen.bmp in the -C directory"
+  (cd maps && "$BIN/boardtool" render "$1" "$SCRATCH/render.bmp") || fail "boardtool render $1 failed"
+  "$BIN/viewcheck" view maps/Screen.bmp render.bmp || fail "the view is not $1 ($2)"
+}

@@ -20,14 +20,7 @@ open_viewer "$BIN/groundview" --watch -C maps map.tmj
 sleep 1
 focus_window "$window"
 
-expect_view() {
-  rm -f maps/Screen.bmp
-  hold_key F12 0.3; sleep 0.3
-  [ -f maps/Screen.bmp ] || fail "F12 wrote no Screen.bmp in the -C directory"
-  (cd maps && "$BIN/boardtool" render desert.brd "$SCRATCH/render.bmp") || fail "boardtool render failed"
-  "$BIN/viewcheck" view maps/Screen.bmp render.bmp || fail "the view is not the desert ($1)"
-}
-expect_view "at start"
+expect_view desert.brd "at start"
 
 # Each crafted save is reported once, within a few seconds, by name.
 save_crafted() {
@@ -40,7 +33,7 @@ save_crafted() {
   done
   kill -0 "$pid" 2>/dev/null || fail "the viewer died on $what: $(cat "$SCRATCH/err")"
   grep -q "map\.tmj.*$reason" "$SCRATCH/err" || fail "$what was not reported as '$reason': $(cat "$SCRATCH/err")"
-  expect_view "after $what"
+  expect_view desert.brd "after $what"
 }
 
 python3 - "$SCRATCH/maps/crafted.tmj" <<'EOF'
@@ -78,7 +71,7 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 [ "$(grep -c '^reloaded ' "$SCRATCH/out" || true)" -gt "$before" ] || fail "the good save was not shown"
-expect_view "after the good save"
+expect_view desert.brd "after the good save"
 
 quit_viewer $pid
 [ $STATUS -eq 0 ] || fail "viewer ended with status $STATUS: $(cat "$SCRATCH/err")"

@@ -22,15 +22,6 @@ open_viewer "$BIN/groundview" --watch -C maps my.brd
 sleep 1
 focus_window "$window"
 
-# Screen.bmp goes to the directory given with -C. The view must be the one
-# boardtool renders of the map at the start pose (no key but F12 was held).
-expect_view() {
-  rm -f maps/Screen.bmp
-  hold_key F12 0.3; sleep 0.3
-  [ -f maps/Screen.bmp ] || fail "F12 wrote no Screen.bmp in the -C directory"
-  (cd maps && "$BIN/boardtool" render "$1" "$SCRATCH/render.bmp") || fail "boardtool render $1 failed"
-  "$BIN/viewcheck" view maps/Screen.bmp render.bmp || fail "the view is not $1 ($2)"
-}
 expect_view grass.brd "at start"
 
 reloads() { grep -c '^reloaded ' "$SCRATCH/out" || true; }
