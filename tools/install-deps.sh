@@ -25,6 +25,7 @@ build_packages=(
   libavformat-dev
   libavfilter-dev
   libswscale-dev
+  libavutil-dev
 )
 
 # Testing: ccache, which keeps compilations between runs; the unit tests and
