@@ -363,7 +363,7 @@ int GameLoop(Viewer& shell, std::string& failure)
 
         // Read after the frame: Esc during a tick burst ends the loop only
         // once that burst has been drawn.
-        if (key[KEY_ESC] || walk.Finished())
+        if (key[KEY_ESC] || gquit || walk.Finished())
             done = 1;
     }
     const std::chrono::duration<double> run = std::chrono::steady_clock::now() - start;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,13 @@ extern std::atomic<int32_t> gcounter;
 
 // The timer callback: one logic tick.
 void gtimer();
+
+// Set when the viewer is asked to end by a signal (SIGTERM, SIGINT, SIGHUP):
+// the loop then ends as after Esc. A signal handler has no argument either.
+extern volatile std::sig_atomic_t gquit;
+// Takes those signals from Allegro, whose own handler can hang the viewer
+// (Init calls it as soon as Allegro is up, and again once every driver is in).
+void CatchQuitSignals();
 
 // The largest factor --scale takes.
 constexpr int MaxScale = 8;

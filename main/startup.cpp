@@ -47,6 +47,7 @@ bool Init(Viewer& viewer, std::string& failure)
         failure = "cannot start Allegro: " + reason;
         return false;
     }
+    CatchQuitSignals();
 
     // Full screen first, as the viewer is meant to be seen; a desktop that
     // refuses the mode switch still gets a window.
@@ -89,6 +90,8 @@ bool Init(Viewer& viewer, std::string& failure)
     if (viewer.Options.files.mapInFrame)
         CatchClicks();
     install_int_ex(gtimer, BPS_TO_TIMER(TicksPerSecond));
+    // Again: a driver installed since may have set Allegro's handlers again.
+    CatchQuitSignals();
 
     BuildTables();
     return true;

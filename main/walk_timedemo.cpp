@@ -32,7 +32,7 @@ int RunTimedemo(WalkSession& walk, World& world, GroundRenderer& ground, BITMAP*
         frames++;
 
         RunWalkTick(viewer, world, walk.NextKeys());
-        if (key[KEY_ESC])
+        if (key[KEY_ESC] || gquit)
             break;
     }
     const std::chrono::duration<double> run = Clock::now() - start;

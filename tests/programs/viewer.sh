@@ -58,6 +58,25 @@ quit_viewer $pid
 [ "$(cat "$SCRATCH/err")" = "groundview: screenshot Screen.bmp: not written: is a symbolic link; nothing is written through it" ] ||
   fail "with a linked Screen.bmp: said '$(cat "$SCRATCH/err")'"
 
+# TERM, INT and HUP end the viewer as Esc does: the loop ends (its --stats
+# line is printed) and the status is 0, at whatever moment the signal comes,
+# also in the middle of drawing; a walk being recorded is saved.
+for round in 1 2 3 4 5 6; do
+  signal=$(echo TERM INT HUP | cut -d' ' -f$(((round - 1) % 3 + 1)))
+  open_viewer "$BIN/groundview" --stats
+  sleep "0.$((RANDOM % 10))"
+  kill -s "$signal" $pid
+  wait_for_exit $pid 10
+  [ $STATUS -eq 0 ] && [[ $(cat "$SCRATCH/out") == frames\ * ]] ||
+    fail "SIG$signal, round $round: status $STATUS, printed '$(cat "$SCRATCH/out")', said '$(cat "$SCRATCH/err")'"
+done
+open_viewer "$BIN/groundview" --record signalled.walk
+sleep 1
+kill -s INT $pid
+wait_for_exit $pid 10
+[ $STATUS -eq 0 ] || fail "SIGINT while recording: status $STATUS: $(cat "$SCRATCH/err")"
+"$BIN/boardtool" walk-info signalled.walk >/dev/null || fail "SIGINT while recording saved no walk"
+
 # A map that is a FIFO is refused at once.
 mv data/test.brd data/real.brd
 mkfifo data/test.brd

@@ -217,7 +217,8 @@ const ViewerWatch = [
     '"$@" & viewer=$!',
     '(while kill -0 $PPID 2>/dev/null; do sleep 1; done; kill $viewer 2>/dev/null; rm -rf -- "$folder") &',
     'watch=$!',
-    'trap \'kill $viewer $watch 2>/dev/null; exit 0\' TERM INT HUP',
+    // A viewer that does not end on SIGTERM within 5 s is killed.
+    'trap \'kill $watch $viewer 2>/dev/null; (sleep 5; kill -KILL $viewer) >/dev/null 2>&1 & exit 0\' TERM INT HUP',
     'wait $viewer',
     'status=$?',
     'kill $watch 2>/dev/null',
@@ -328,7 +329,11 @@ function stopPreview(preview) {
     const index = previews.indexOf(preview);
     if (index >= 0)
         previews.splice(index, 1);
-    preview.map.regionEdited.disconnect(preview.painted);
+    try {
+        preview.map.regionEdited.disconnect(preview.painted);
+    } catch (error) {
+        // The map's document is gone with its signals.
+    }
     preview.quiet.stop();
     preview.look.stop();
     preview.quiet.destroy();
@@ -365,6 +370,25 @@ function refreshPreview(preview, painted) {
     }
 }
 
+// Whether the preview's map is still open, following it when Tiled has
+// reloaded its file into a new document (changed on disk while unmodified).
+// Tiled does not always say that a document closes: after a board is saved
+// through this extension, assetAboutToBeClosed is sometimes not sent when
+// the document is then closed.
+function followOpenMap(preview) {
+    const open = tiled.openAssets;
+    if (open.indexOf(preview.map) >= 0)
+        return true;
+    const name = preview.map.fileName;
+    const same = open.filter(function(asset) { return asset.isTileMap && name !== "" && asset.fileName === name; });
+    if (same.length !== 1)
+        return false;
+    preview.map.regionEdited.disconnect(preview.painted);
+    preview.map = same[0];
+    preview.map.regionEdited.connect(preview.painted);
+    return true;
+}
+
 function startPreview(map) {
     for (const preview of previews) {
         if (preview.map === map) {
@@ -391,7 +415,9 @@ function startPreview(map) {
     }
     preview.quiet = makeTimer(PreviewQuietMs, false, function() { refreshPreview(preview, true); });
     preview.look = makeTimer(PreviewLookMs, true, function() {
-        if (!preview.quiet.running)
+        if (!followOpenMap(preview))
+            stopPreview(preview);
+        else if (!preview.quiet.running)
             refreshPreview(preview, false);
     });
     preview.painted = function() { preview.quiet.restart(); };
