@@ -4,28 +4,11 @@
 # then the timedemo of a 1000-tick walk over the default world, taking
 # turns ROUNDS times:
 #   bench/timedemo_vs_present.sh BIN_DIR SRC_DIR [SECONDS] [ROUNDS]
-set -euo pipefail
-BIN=$(cd "$1" && pwd)
-SRC=$(cd "$2" && pwd)
+# The program tests' helpers: a scratch folder and a private Xvfb.
+source "$(dirname "$0")/../tests/programs/common.bash" "$(cd "$1" && pwd)" "$(cd "$2" && pwd)"
 SECONDS_EACH=${3:-5}
 ROUNDS=${4:-3}
-SCRATCH=$(mktemp -d /tmp/groundview-timedemo-XXXXXX)
-XVFB_PID=
-cleanup() {
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-  rm -rf "$SCRATCH"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$SCRATCH/display" >/dev/null 2>&1 &
-XVFB_PID=$!
-for _ in $(seq 100); do
-  n=$(cat "$SCRATCH/display" 2>/dev/null || true)
-  [ -n "$n" ] && xdpyinfo -display ":$n" >/dev/null 2>&1 && break
-  sleep 0.1
-done
-[ -n "${n:-}" ] || { echo "no Xvfb display could start" >&2; exit 1; }
-export DISPLAY=":$n"
+start_xvfb
 
 cp -r "$SRC/data" "$SCRATCH/data"
 cd "$SCRATCH"

@@ -49,6 +49,20 @@ wait_for_window() {
   return 1
 }
 
+# Waits up to 30 seconds for Tiled (process $2) to show a window whose name
+# matches $1 (Tiled names its window after the document it shows); prints
+# its id. Fails, quoting Tiled's log $3, when Tiled ends or shows none.
+wait_for_tiled_window() {
+  local name=$1 pid=$2 log=$3 id
+  for _ in $(seq 300); do
+    id=$(xdotool search --name "$name" 2>/dev/null | head -1 || true)
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
+    kill -0 "$pid" 2>/dev/null || fail "Tiled ended before showing $name: $(cat "$log")"
+    sleep 0.1
+  done
+  fail "Tiled showed no window $name: $(cat "$log")"
+}
+
 # Starts the viewer $1 (the built groundview or an installed copy) in a
 # window with the arguments after it, its output in $SCRATCH/out and
 # $SCRATCH/err; sets $pid.

@@ -133,14 +133,7 @@ board=$SCRATCH/world/data/test.brd
 inode=$(stat -c %i "$board")
 env -u QT_QPA_PLATFORM tiled --new-instance "$board" >"$SCRATCH/gui.log" 2>&1 &
 TILED_PID=$!
-window=
-for _ in $(seq 300); do
-  window=$(xdotool search --name "^test.brd" 2>/dev/null | head -1 || true)
-  [ -n "$window" ] && break
-  kill -0 $TILED_PID 2>/dev/null || fail "Tiled ended before showing test.brd: $(cat "$SCRATCH/gui.log")"
-  sleep 0.1
-done
-[ -n "$window" ] || fail "Tiled showed no window for test.brd: $(cat "$SCRATCH/gui.log")"
+window=$(wait_for_tiled_window "^test.brd" $TILED_PID "$SCRATCH/gui.log")
 focus_window "$window"
 xdotool key ctrl+s
 # The board is replaced before the extension removes its temporary map.

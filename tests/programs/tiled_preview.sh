@@ -89,29 +89,20 @@ cp "$board" "$SCRATCH/road.original"
 before=$(ls -R "$SCRATCH/world")
 
 # A screen large enough for Tiled's window above the viewer's.
-Xvfb -displayfd 3 -screen 0 1280x1280x24 -nolisten tcp -noreset 3>"$SCRATCH/display" >/dev/null 2>&1 &
-XVFB_PID=$!
-for _ in $(seq 300); do
-  n=$(cat "$SCRATCH/display" 2>/dev/null || true)
-  [ -n "$n" ] && xdpyinfo -display ":$n" >/dev/null 2>&1 && break
-  sleep 0.1
-done
-export DISPLAY=":$n"
+start_xvfb 1280x1280x24
 
 BRUSH="tile 2:" VIEW_X=16 VIEW_Y=15 OPEN_NEXT=$SCRATCH/world/maps/road.tmj tiled --new-instance "$board" >"$SCRATCH/tiled.out" 2>"$SCRATCH/tiled.err" &
 TILED_PID=$!
 trap 'kill $TILED_PID 2>/dev/null || true; cleanup' EXIT
 edits() { grep -c '^qml: edited ' "$SCRATCH/tiled.err" || true; }
 reloads() { grep -c '^reloaded ' "$SCRATCH/viewer.out" 2>/dev/null || true; }
-tiled_window=
-for _ in $(seq 300); do
-  grep -q '^qml: view ready' "$SCRATCH/tiled.err" 2>/dev/null &&
-    tiled_window=$(xdotool search --name "^road.brd" 2>/dev/null | head -1 || true)
-  [ -n "$tiled_window" ] && break
-  kill -0 $TILED_PID 2>/dev/null || fail "Tiled ended before showing road.brd: $(cat "$SCRATCH/tiled.err")"
-  sleep 0.1
-done
-[ -n "$tiled_window" ] || fail "Tiled showed no window for road.brd: $(cat "$SCRATCH/tiled.err")"
+# (The test's script says when Tiled's view is placed.)
+view_ready() {
+  for _ in $(seq 300); do grep -q '^qml: view ready' "$SCRATCH/tiled.err" 2>/dev/null && return 0; sleep 0.1; done
+  fail "Tiled's view never got ready: $(cat "$SCRATCH/tiled.err")"
+}
+view_ready
+tiled_window=$(wait_for_tiled_window "^road.brd" $TILED_PID "$SCRATCH/tiled.err")
 focus_window "$tiled_window"
 # Tab: the map alone in the window (no docks), so its centre is the view's
 # centre; B: the stamp brush; then the preview, twice.
@@ -272,9 +263,8 @@ for _ in $(seq 100); do [ -z "$(xdotool search --class Allegro 2>/dev/null)" ] &
 # (Escape first: the viewer closed by hand ends its preview.)
 tiled --new-instance "$SCRATCH/world/maps/road.tmj" >"$SCRATCH/tiled.out" 2>"$SCRATCH/tiled.err" &
 TILED_PID=$!
-for _ in $(seq 300); do grep -q '^qml: view ready' "$SCRATCH/tiled.err" 2>/dev/null && break; sleep 0.1; done
-tiled_window=$(xdotool search --name "^road.tmj" 2>/dev/null | head -1 || true)
-[ -n "$tiled_window" ] || fail "Tiled showed no window for road.tmj: $(cat "$SCRATCH/tiled.err")"
+view_ready
+tiled_window=$(wait_for_tiled_window "^road.tmj" $TILED_PID "$SCRATCH/tiled.err")
 focus_window "$tiled_window"
 xdotool key ctrl+shift+g
 viewer=$(wait_for_window $TILED_PID 60) || fail "no viewer window for road.tmj: $(cat "$SCRATCH/viewer.err")"

@@ -6,6 +6,7 @@
 
 #include "command.h"
 #include "files/files.h"
+#include "tiled/open_map.h"  // Required for: OpenMap(), MapSourceFiles()
 
 void AddPictureArgument(CLI::App* command, std::string& out)
 {
@@ -25,12 +26,28 @@ int RefuseImageName(const std::string& path)
     return Refuse(path + ": the name must end in .png or .bmp, which chooses the format");
 }
 
+int OpenMapAfterTicks(World& world, const std::string& board, int ticks, int maxTicks)
+{
+    if (ticks < 0 || ticks > maxTicks)
+        return Refuse("--ticks " + std::to_string(ticks) + " is outside 0.." + std::to_string(maxTicks));
+    Error error;
+    if (!OpenMap(world, board, error))
+        return Refuse(error);
+    for (int tick = 0; tick < ticks; ++tick)
+        world.AnimateTiles();
+    return 0;
+}
+
 int WriteImage(const std::string& path, BITMAP* image, const std::string& board, const World& world)
 {
     const PictureFormat format = PictureFormatOf(path);
     if (format == PictureFormat::Unknown)
         return RefuseImageName(path);
-    std::vector<std::string> read = {HostPath(board.c_str()), HostPath(world.SkyName)};
+    // A Tiled map is read from more files than the World names: its
+    // tilesets and their images are never written over either.
+    std::vector<std::string> read = MapSourceFiles(board, &world);
+    read.push_back(HostPath(board.c_str()));
+    read.push_back(HostPath(world.SkyName));
     for (int k = 0; k < world.TileCount; k++)
         read.push_back(HostPath(world.TileNames[k]));
     for (const std::string& input : read)

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "command.h"
-#include "files/files.h"  // Required for: SameFile()
 #include "tiled/open_map.h"
 #include "image_out.h"
 #include "render/map_view.h"
@@ -24,8 +23,6 @@ constexpr int MaxTicks = 33 * 3600;
 
 int DrawMap(const MapArguments& args)
 {
-    if (args.ticks < 0 || args.ticks > MaxTicks)
-        return Refuse("--ticks " + std::to_string(args.ticks) + " is outside 0.." + std::to_string(MaxTicks));
     if (args.scale < 1 || MapSide % args.scale != 0)
         return Refuse("--scale " + std::to_string(args.scale) +
                       " does not divide 2048: use 1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024 or 2048");
@@ -33,22 +30,14 @@ int DrawMap(const MapArguments& args)
         return RefuseImageName(args.out);
 
     World world;
-    Error error;
-    if (!OpenMap(world, args.board, error))
-        return Refuse(error);
-    for (int tick = 0; tick < args.ticks; ++tick)
-        world.AnimateTiles();
+    if (const int refused = OpenMapAfterTicks(world, args.board, args.ticks, MaxTicks))
+        return refused;
 
     const int side = MapViewSide(args.scale);
     BitmapPtr picture(create_bitmap_ex(16, side, side));
     if (!picture)
         return Refuse("out of memory for a " + std::to_string(side) + " x " + std::to_string(side) + " picture");
     DrawMapView(world, picture.get(), args.scale);
-    // A Tiled map is read from more files than the World names: its
-    // tilesets and their images are never written over either.
-    for (const std::string& input : MapSourceFiles(args.board, &world))
-        if (SameFile(args.out, input))
-            return Refuse(args.out + ": not written: it is " + input + ", which this command reads");
     return WriteImage(args.out, picture.get(), args.board, world);
 }
 

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "command.h"
-#include "files/files.h"  // Required for: SameFile()
 #include "tiled/open_map.h"
 #include "render/frame.h"
 #include "render/ground.h"  // Required for: GroundPositionLimit
@@ -38,8 +37,6 @@ int Render(const RenderArguments& args)
         return Refuse("--heading " + std::to_string(args.heading) + " is outside 0..2879");
     if (args.height < 0 || args.height >= HeightSteps)
         return Refuse("--height " + std::to_string(args.height) + " is outside 0..99");
-    if (args.ticks < 0 || args.ticks > MaxTicks)
-        return Refuse("--ticks " + std::to_string(args.ticks) + " is outside 0.." + std::to_string(MaxTicks));
     if (!PositionAccepted(args.x) || !PositionAccepted(args.y))
         return Refuse("--x and --y must be numbers within -1073741824..1073741824");
     if (!ImageExtensionKnown(args.out))
@@ -49,21 +46,13 @@ int Render(const RenderArguments& args)
     GroundRenderer ground;
     if (const int refused = ApplyGroundOptions(args.ground, ground))
         return refused;
-    Error error;
-    if (!OpenMap(world, args.board, error))
-        return Refuse(error);
-    for (int tick = 0; tick < args.ticks; ++tick)
-        world.AnimateTiles();
+    if (const int refused = OpenMapAfterTicks(world, args.board, args.ticks, MaxTicks))
+        return refused;
 
     OffscreenFrame frame = MakeOffscreenFrame();
     if (!frame.View)
         return Refuse("out of memory for the back buffer");
     DrawView(world, ground, frame.View.get(), args.x, args.y, args.height, args.heading);
-    // A Tiled map is read from more files than the World names: its
-    // tilesets and their images are never written over either.
-    for (const std::string& input : MapSourceFiles(args.board, &world))
-        if (SameFile(args.out, input))
-            return Refuse(args.out + ": not written: it is " + input + ", which this command reads");
     return WriteImage(args.out, frame.View.get(), args.board, world);
 }
 

@@ -41,12 +41,7 @@ enum class VideoKind { Unknown, Mp4, Webm, Gif, Mkv };
 
 VideoKind VideoKindOf(const std::string& path)
 {
-    const size_t dot = path.find_last_of("./");
-    if (dot == std::string::npos || path[dot] != '.')
-        return VideoKind::Unknown;
-    std::string extension = path.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string extension = LowerExtension(path);
     if (extension == "mp4")
         return VideoKind::Mp4;
     if (extension == "webm")

@@ -272,12 +272,7 @@ Image BitmapToImage(BITMAP* bitmap)
 
 PictureFormat PictureFormatOf(const std::string& path)
 {
-    const size_t dot = path.find_last_of("./");
-    if (dot == std::string::npos || path[dot] != '.')
-        return PictureFormat::Unknown;
-    std::string extension = path.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string extension = LowerExtension(path);
     if (extension == "png")
         return PictureFormat::Png;
     if (extension == "bmp")

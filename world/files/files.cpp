@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -132,6 +133,17 @@ bool ReadFileStart(const char* name, size_t limit, std::vector<uint8_t>& bytes, 
     if (!file.Open(name, error))
         return false;
     return file.ReadAt(0, std::min(limit, static_cast<size_t>(file.Size())), bytes, error);
+}
+
+std::string LowerExtension(const std::string& name)
+{
+    const size_t dot = name.find_last_of("./\\");
+    if (dot == std::string::npos || name[dot] != '.')
+        return std::string();
+    std::string extension = name.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
 }
 
 bool SameFile(const std::string& a, const std::string& b)

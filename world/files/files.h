@@ -55,6 +55,11 @@ bool ReadWholeFile(const char* name, int64_t limit, std::vector<uint8_t>& bytes,
 // `name`: all of it when it is shorter.
 bool ReadFileStart(const char* name, size_t limit, std::vector<uint8_t>& bytes, Error& error);
 
+// The extension of a file name, lowercased, without its dot ("PNG" in
+// "maps/Town.PNG" gives "png"); empty when the last part of the name has
+// none. Slashes and backslashes both end a folder's name.
+std::string LowerExtension(const std::string& name);
+
 // True when `a` and `b` both exist and are the same file (the same one
 // reached through different names or links counts).
 bool SameFile(const std::string& a, const std::string& b);

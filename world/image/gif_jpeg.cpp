@@ -177,11 +177,6 @@ bool DecodeGif(const uint8_t* data, size_t size, const SizeCheck& check, Image& 
         return false;
     }
     image.Frames = frames;
-    for (size_t i = 3; i < image.Rgba.size(); i += 4)
-        if (image.Rgba[i] != 255) {
-            image.HasAlpha = true;
-            break;
-        }
     out = std::move(image);
     return true;
 }

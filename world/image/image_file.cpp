@@ -603,6 +603,16 @@ bool DecodeImageBytes(const uint8_t* data, size_t size, const std::string& fileN
 
     Image image;
     image.FiveBitChannels = facts.fiveBit;
+    // Every decoder's pixels end here.
+    const auto decoded = [&image, &out] {
+        for (size_t i = 3; i < image.Rgba.size(); i += 4)
+            if (image.Rgba[i] != 255) {
+                image.HasAlpha = true;
+                break;
+            }
+        out = std::move(image);
+        return true;
+    };
     if (std::strcmp(facts.format, "GIF") == 0 || std::strcmp(facts.format, "JPEG") == 0) {
         const SizeCheck check = [&facts](int64_t width, int64_t height, std::string& reason) {
             facts.width = width;
@@ -612,16 +622,14 @@ bool DecodeImageBytes(const uint8_t* data, size_t size, const std::string& fileN
         const bool gif = facts.format[0] == 'G';
         if (!(gif ? DecodeGif(data, size, check, image, why) : DecodeJpeg(data, size, check, image, why)))
             return fail(why);
-        out = std::move(image);
-        return true;
+        return decoded();
     }
     if (std::strcmp(facts.format, "PCX") == 0) {
         if (!readers.Pcx)
             return fail("a PCX file, which this program reads only with its graphics library");
         if (!readers.Pcx(data, size, image, why))
             return fail(why);
-        out = std::move(image);
-        return true;
+        return decoded();
     }
 
     const int length = static_cast<int>(size);
@@ -629,14 +637,14 @@ bool DecodeImageBytes(const uint8_t* data, size_t size, const std::string& fileN
     if (!stbi_info_from_memory(data, length, &width, &height, &channels))
         return fail(std::string("not an image in a format we read (") + ImageFormats + ")");
     // stb_image's own idea of the size is checked too: it is what it allocates.
-    HeaderFacts decoded;
-    decoded.format = facts.format;
-    decoded.fileBytes = facts.fileBytes;
-    decoded.pixelsLeft = facts.pixelsLeft;
+    HeaderFacts stbFacts;
+    stbFacts.format = facts.format;
+    stbFacts.fileBytes = facts.fileBytes;
+    stbFacts.pixelsLeft = facts.pixelsLeft;
     // (stb_image tells a top-down BMP by a negative height.)
-    decoded.width = std::abs(int64_t(width));
-    decoded.height = std::abs(int64_t(height));
-    if (!Dimensions(decoded, why))
+    stbFacts.width = std::abs(int64_t(width));
+    stbFacts.height = std::abs(int64_t(height));
+    if (!Dimensions(stbFacts, why))
         return fail(why);
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
         stbi_load_from_memory(data, length, &width, &height, &channels, 4), stbi_image_free);
@@ -645,13 +653,7 @@ bool DecodeImageBytes(const uint8_t* data, size_t size, const std::string& fileN
     image.Width = width;
     image.Height = height;
     image.Rgba.assign(pixels.get(), pixels.get() + size_t(width) * size_t(height) * 4);
-    for (size_t i = 3; i < image.Rgba.size(); i += 4)
-        if (image.Rgba[i] != 255) {
-            image.HasAlpha = true;
-            break;
-        }
-    out = std::move(image);
-    return true;
+    return decoded();
 }
 
 }  // namespace

@@ -10,20 +10,9 @@
 #include <filesystem>
 #include <set>
 
-#include "files/files.h"  // Required for: ReadWholeFile(), HostPath()
+#include "files/files.h"  // Required for: ReadWholeFile(), HostPath(), LowerExtension()
 
 namespace {
-
-std::string LowerExtension(const std::string& name)
-{
-    const size_t dot = name.find_last_of("./\\");
-    if (dot == std::string::npos || name[dot] != '.')
-        return std::string();
-    std::string extension = name.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
-}
 
 // Whether the first bytes of a file read as a board say XML or JSON text
 // (after a UTF-8 byte order mark and white space): what a Tiled map under

@@ -33,20 +33,10 @@ struct Refusal {
     throw Refusal{Error{file, what}};
 }
 
-bool EndsWith(const std::string& text, const char* suffix)
-{
-    const std::string end(suffix);
-    if (text.size() < end.size())
-        return false;
-    for (size_t i = 0; i < end.size(); i++)
-        if (std::tolower(static_cast<unsigned char>(text[text.size() - end.size() + i])) != end[i])
-            return false;
-    return true;
-}
-
 bool IsJsonName(const std::string& name)
 {
-    return EndsWith(name, ".tmj") || EndsWith(name, ".json") || EndsWith(name, ".tsj");
+    const std::string extension = LowerExtension(name);
+    return extension == "tmj" || extension == "json" || extension == "tsj";
 }
 
 // `path` as named from inside `file`: relative to that file's directory,

@@ -42,14 +42,6 @@ bool Printable(const char* name)
     return true;
 }
 
-bool Ends(const std::string& name, const char* suffix)
-{
-    std::string lower = name;
-    for (char& c : lower)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return lower.size() >= std::strlen(suffix) && lower.compare(lower.size() - std::strlen(suffix), std::string::npos, suffix) == 0;
-}
-
 // The bitmap's pixels as RGBA, at least one 32 x 32 frame (black beyond).
 Image FromBitmap(BITMAP* bitmap)
 {
@@ -132,7 +124,7 @@ static bool ExportWithin(const World& world, const std::string& outPath, TiledEx
     }
     const fs::path dir = fs::path(outPath).parent_path();
     const std::string stem = fs::path(outPath).stem().string();
-    const bool json = !Ends(outPath, ".tmx");
+    const bool json = LowerExtension(outPath) != "tmx";
     TiledExport result;
 
     // Each tile image as Tiled will see it: the file itself where Tiled
@@ -145,7 +137,7 @@ static bool ExportWithin(const World& world, const std::string& outPath, TiledEx
         Image decoded;
         Error ignored;
         Picture picture;
-        if (Printable(name) && (Ends(name, ".png") || Ends(name, ".bmp")) &&
+        if (Printable(name) && (LowerExtension(name) == "png" || LowerExtension(name) == "bmp") &&
             DecodeImageFile(name, AllegroReaders(), decoded, ignored) && !decoded.HasAlpha && decoded.Width == bitmap->w &&
             decoded.Height == bitmap->h && bitmap->w >= CellSize && bitmap->h >= CellSize) {
             picture = {Relative(HostPath(name), dir), bitmap->w, bitmap->h, 0, 0};
