@@ -15,14 +15,15 @@
 // Logic ticks raised by the timer and not yet consumed by the main loop. The
 // timer thread's increment and the loop's decrement are each one atomic
 // read-modify-write, so no tick is lost or invented. The timer callback has
-// no argument to carry it, so it is the shell's one global.
+// no argument to carry it, so it is one of the shell's two globals.
 extern std::atomic<int32_t> gcounter;
 
 // The timer callback: one logic tick.
 void gtimer();
 
 // Set when the viewer is asked to end by a signal (SIGTERM, SIGINT, SIGHUP):
-// the loop then ends as after Esc. A signal handler has no argument either.
+// the loop then ends as after Esc. A signal handler has no argument either,
+// so this is the other global.
 extern volatile std::sig_atomic_t gquit;
 // Takes those signals from Allegro, whose own handler can hang the viewer
 // (Init calls it as soon as Allegro is up, and again once every driver is in).
