@@ -25,7 +25,7 @@ start_xvfb
 open_viewer "$prefix/bin/groundview"
 sleep 1
 focus_window "$window"
-hold_key F12 0.3; sleep 0.3
+screenshot "$SCRATCH/empty/Screen.bmp" "in the installed viewer"
 quit_viewer $pid
 [ $STATUS -eq 0 ] || fail "viewer ended with status $STATUS: $(cat "$SCRATCH/err")"
 [ -f "$SCRATCH/empty/Screen.bmp" ] || fail "no Screen.bmp where the viewer was started"

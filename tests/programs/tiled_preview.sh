@@ -206,8 +206,7 @@ cmp -s "$board" "$SCRATCH/road.original" || fail "the preview changed the board 
 
 # The viewer's screen, against the board as Tiled then saves it.
 focus_window "$viewer"
-hold_key F12 0.3; sleep 0.3
-[ -f Screen.bmp ] || fail "F12 wrote no Screen.bmp: $(cat "$SCRATCH/viewer.err")"
+screenshot Screen.bmp "of the painted map"
 focus_window "$tiled_window"
 xdotool key ctrl+s
 for _ in $(seq 300); do cmp -s "$board" "$SCRATCH/road.original" || break; sleep 0.1; done
@@ -246,8 +245,7 @@ read -r -a args < <(sed -n 2p "$SCRATCH/viewer.args")
 folder=$(dirname "${args[6]}")
 sleep 1
 focus_window "$viewer"
-hold_key F12 0.3; sleep 0.3
-[ -f Screen.bmp ] || fail "F12 wrote no Screen.bmp: $(cat "$SCRATCH/viewer.err")"
+screenshot Screen.bmp "of road.tmj"
 "$BIN/viewcheck" view Screen.bmp "$SCRATCH/render.bmp" || fail "the viewer of road.tmj does not show the board"
 
 # Quitting Tiled ends the viewer and removes the copy.

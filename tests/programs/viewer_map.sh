@@ -33,9 +33,7 @@ focus_window "$window"
 # F12 into maps/Screen.bmp, then the view compared with boardtool render
 # of the map at the pose given.
 expect_pose() {
-  rm -f maps/Screen.bmp
-  hold_key F12 0.3; sleep 0.3
-  [ -f maps/Screen.bmp ] || fail "F12 wrote no Screen.bmp ($1)"
+  screenshot maps/Screen.bmp "$1"
   (cd maps && "$BIN/boardtool" render my.tmx "$SCRATCH/render.bmp" "${@:2}") || fail "boardtool render failed"
   "$BIN/viewcheck" view maps/Screen.bmp render.bmp || fail "the view is not the one at ${*:2} ($1)"
 }
@@ -53,25 +51,25 @@ awk -v p="$idle" 'BEGIN { exit !(p <= 10) }' || fail "standing still took $idle 
 
 # Walk away, then Home: the start again.
 hold_key Up 0.5; sleep 0.3
-rm -f maps/Screen.bmp; hold_key F12 0.3; sleep 0.3
+screenshot maps/Screen.bmp "after Up"
 ! "$BIN/viewcheck" view maps/Screen.bmp render.bmp 2>/dev/null || fail "Up did not move the viewer"
 hold_key Home 0.3; sleep 0.3
 expect_pose "Home" "${start_pose[@]}"
 
 # Down walks backward along the heading.
 hold_key Down 0.6; sleep 0.3
-rm -f maps/Screen.bmp; hold_key F12 0.3; sleep 0.3
+screenshot maps/Screen.bmp "after Down"
 walk=$("$BIN/viewcheck" walk maps/Screen.bmp maps/my.tmx 700.5 900.25 300 14 80) || fail "Down: no walk along the heading"
 read -r steps x y <<<"$walk"
 [ "$steps" -lt 0 ] || fail "Down walked $steps steps"
 
 # PageUp raises the eye, PageDown lowers it.
 hold_key Prior 0.4; sleep 0.3
-rm -f maps/Screen.bmp; hold_key F12 0.3; sleep 0.3
+screenshot maps/Screen.bmp "after PageUp"
 high=$("$BIN/viewcheck" height maps/Screen.bmp maps/my.tmx "$x" "$y" 300) || fail "PageUp: no height shows the view"
 [ "$high" -gt 14 ] || fail "PageUp left the height index at $high"
 hold_key Next 0.2; sleep 0.3
-rm -f maps/Screen.bmp; hold_key F12 0.3; sleep 0.3
+screenshot maps/Screen.bmp "after PageDown"
 low=$("$BIN/viewcheck" height maps/Screen.bmp maps/my.tmx "$x" "$y" 300) || fail "PageDown: no height shows the view"
 [ "$low" -lt "$high" ] || fail "PageDown took the height index from $high to $low"
 

@@ -110,9 +110,7 @@ open_viewer "$BIN/groundview" --watch -C tiled my.tmx
 sleep 1
 focus_window "$window"
 shot() {
-  rm -f tiled/Screen.bmp
-  hold_key F12 0.3; sleep 0.3
-  [ -f tiled/Screen.bmp ] || fail "F12 wrote no Screen.bmp in tiled/ ($1)"
+  screenshot tiled/Screen.bmp "$1"
 }
 (cd tiled && "$BIN/boardtool" render my.tmx "$SCRATCH/grass.bmp") || fail "boardtool render my.tmx failed"
 shot "at start"
