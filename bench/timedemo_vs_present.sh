@@ -10,8 +10,7 @@ SECONDS_EACH=${3:-5}
 ROUNDS=${4:-3}
 start_xvfb
 
-cp -r "$SRC/data" "$SCRATCH/data"
-cd "$SCRATCH"
+enter_world_copy
 "$BIN/boardtool" walk new tour.walk --keys "up*200 left*80 up*300 right*40 up*200 left*100 up*80"
 for round in $(seq "$ROUNDS"); do
   echo "round $round present_bench: $("$BIN/present_bench" "$SECONDS_EACH")"

@@ -9,8 +9,7 @@ SECONDS_EACH=${3:-10}
 ROUNDS=${4:-3}
 start_xvfb
 
-cp -r "$SRC/data" "$SCRATCH/data"
-cd "$SCRATCH"
+enter_world_copy
 for round in $(seq "$ROUNDS"); do
   echo "round $round present_bench: $("$BIN/present_bench" "$SECONDS_EACH")"
   open_viewer "$BIN/groundview" --stats

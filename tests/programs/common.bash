@@ -13,6 +13,12 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# Works in a copy of the default world: $SCRATCH/data, from $SCRATCH.
+enter_world_copy() {
+  cp -r "$SRC/data" "$SCRATCH/data"
+  cd "$SCRATCH"
+}
+
 # Starts a private Xvfb and exports its DISPLAY; $1, if given, is the
 # screen's size (default 800x600x24). Xvfb picks a free display
 # number itself and reports it (-displayfd), so tests running side by side

@@ -24,8 +24,7 @@ SETTLE_SECONDS=10
 # or 52 bytes a frame would pass it.
 RSS_TOLERANCE_KB=256
 
-cp -r "$SRC/data" "$SCRATCH/data"
-cd "$SCRATCH"
+enter_world_copy
 start_xvfb
 
 open_viewer "$BIN/groundview" --stats

@@ -2,8 +2,7 @@
 # frame picture it stops with a message and status 1, never a crash.
 source "$(dirname "$0")/common.bash"
 
-cp -r "$SRC/data" "$SCRATCH/data"
-cd "$SCRATCH"
+enter_world_copy
 
 # No display at all.
 set +e

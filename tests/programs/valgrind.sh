@@ -12,8 +12,7 @@ command -v valgrind >/dev/null || fail "valgrind is not installed"
 
 RUN_SECONDS=10
 
-cp -r "$SRC/data" "$SCRATCH/data"
-cd "$SCRATCH"
+enter_world_copy
 start_xvfb
 
 # Fair scheduling: memcheck runs one thread at a time, and without it the

@@ -4,8 +4,7 @@
 # view exactly what boardtool renders for the pose the keys produced.
 source "$(dirname "$0")/common.bash"
 
-cp -r "$SRC/data" "$SCRATCH/data"
-cd "$SCRATCH"
+enter_world_copy
 start_xvfb
 
 open_viewer "$BIN/groundview" --stats

@@ -6,8 +6,7 @@
 # one frame a tick.
 source "$(dirname "$0")/common.bash"
 
-cp -r "$SRC/data" "$SCRATCH/data"
-cd "$SCRATCH"
+enter_world_copy
 start_xvfb
 
 open_viewer "$BIN/groundview" --record walk.walk

@@ -20,6 +20,7 @@ extern "C" {
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "command.h"
@@ -41,15 +42,12 @@ enum class VideoKind { Unknown, Mp4, Webm, Gif, Mkv };
 
 VideoKind VideoKindOf(const std::string& path)
 {
+    static const std::pair<const char*, VideoKind> kinds[] = {
+        {"mp4", VideoKind::Mp4}, {"webm", VideoKind::Webm}, {"gif", VideoKind::Gif}, {"mkv", VideoKind::Mkv}};
     const std::string extension = LowerExtension(path);
-    if (extension == "mp4")
-        return VideoKind::Mp4;
-    if (extension == "webm")
-        return VideoKind::Webm;
-    if (extension == "gif")
-        return VideoKind::Gif;
-    if (extension == "mkv")
-        return VideoKind::Mkv;
+    for (const auto& kind : kinds)
+        if (extension == kind.first)
+            return kind.second;
     return VideoKind::Unknown;
 }
 
