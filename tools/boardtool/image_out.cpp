@@ -43,14 +43,9 @@ int WriteImage(const std::string& path, BITMAP* image, const std::string& board,
     const PictureFormat format = PictureFormatOf(path);
     if (format == PictureFormat::Unknown)
         return RefuseImageName(path);
-    // A Tiled map is read from more files than the World names: its
-    // tilesets and their images are never written over either.
-    std::vector<std::string> read = MapSourceFiles(board, &world);
-    read.push_back(HostPath(board.c_str()));
-    read.push_back(HostPath(world.SkyName));
-    for (int k = 0; k < world.TileCount; k++)
-        read.push_back(HostPath(world.TileNames[k]));
-    for (const std::string& input : read)
+    // The map, every image the World names and, for a Tiled map, its
+    // tilesets and their images.
+    for (const std::string& input : MapSourceFiles(board, &world))
         if (SameFile(path, input))
             return Refuse(path + ": not written: it is " + input + ", which this command reads");
 

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "command.h"
-#include "tiled/open_map.h"
 #include "image_out.h"
 #include "render/map_view.h"
 

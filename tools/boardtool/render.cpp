@@ -4,7 +4,6 @@
 #include <string>
 
 #include "command.h"
-#include "tiled/open_map.h"
 #include "render/frame.h"
 #include "render/ground.h"  // Required for: GroundPositionLimit
 #include "image_out.h"

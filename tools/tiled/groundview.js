@@ -325,15 +325,20 @@ function viewerRunning(preview) {
     return File.exists(preview.folder);
 }
 
-function stopPreview(preview) {
-    const index = previews.indexOf(preview);
-    if (index >= 0)
-        previews.splice(index, 1);
+// Stops following the strokes painted on the preview's map.
+function forgetStrokes(preview) {
     try {
         preview.map.regionEdited.disconnect(preview.painted);
     } catch (error) {
         // The map's document is gone with its signals.
     }
+}
+
+function stopPreview(preview) {
+    const index = previews.indexOf(preview);
+    if (index >= 0)
+        previews.splice(index, 1);
+    forgetStrokes(preview);
     preview.quiet.stop();
     preview.look.stop();
     preview.quiet.destroy();
@@ -383,7 +388,7 @@ function followOpenMap(preview) {
     const same = open.filter(function(asset) { return asset.isTileMap && name !== "" && asset.fileName === name; });
     if (same.length !== 1)
         return false;
-    preview.map.regionEdited.disconnect(preview.painted);
+    forgetStrokes(preview);
     preview.map = same[0];
     preview.map.regionEdited.connect(preview.painted);
     return true;

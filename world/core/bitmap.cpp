@@ -5,7 +5,6 @@
 #include "core/bitmap.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 

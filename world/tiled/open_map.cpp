@@ -2,15 +2,12 @@
 // is made of for a viewer that follows every save.
 #include "tiled/open_map.h"
 
-#include <sys/stat.h>  // Required for: stat()
-
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <set>
 
-#include "files/files.h"  // Required for: ReadWholeFile(), HostPath(), LowerExtension()
+#include "files/files.h"  // Required for: ReadWholeFile(), ReadFileStart(), HostPath(), LowerExtension()
 
 namespace {
 
@@ -20,22 +17,18 @@ namespace {
 // body offset, which no such text gives a sane value.
 const char* TiledTextKind(const std::string& name)
 {
-    // Only a regular file: opening a FIFO would wait for a writer.
-    struct stat info;
-    if (stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    // (The file layer opens regular files only, never waiting on a FIFO.)
+    std::vector<uint8_t> bytes;
+    Error ignored;
+    if (!ReadFileStart(name.c_str(), 64, bytes, ignored))
         return nullptr;
-    unsigned char bytes[64];
-    std::FILE* file = std::fopen(name.c_str(), "rb");
-    if (!file)
-        return nullptr;
-    const size_t size = std::fread(bytes, 1, sizeof bytes, file);
-    std::fclose(file);
+    const size_t size = bytes.size();
     size_t i = 0;
     if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
         i = 3;
     while (i < size && std::isspace(bytes[i]))
         i++;
-    const std::string start(reinterpret_cast<const char*>(bytes) + i, std::min(size - i, size_t(5)));
+    const std::string start(reinterpret_cast<const char*>(bytes.data()) + i, std::min(size - i, size_t(5)));
     if (start == "<?xml" || start.rfind("<map", 0) == 0)
         return "XML";
     if (!start.empty() && start[0] == '{')
