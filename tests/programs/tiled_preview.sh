@@ -235,9 +235,18 @@ for _ in $(seq 100); do [ -z "$(xdotool search --class Allegro 2>/dev/null)" ] &
 # runs, and it shows what the board shows.
 "$BIN/boardtool" export maps/road.brd maps/road.tmj >/dev/null
 rm Screen.bmp
+# (Once, in a full run, the map did not open after the shortcut and
+# nothing said why: Tiled is given the focus and the shortcut typed again,
+# up to three times, until the map's view is ready.)
 views=$(grep -c '^qml: view ready' "$SCRATCH/tiled.err")
-xdotool key ctrl+alt+o
-for _ in $(seq 100); do [ "$(grep -c '^qml: view ready' "$SCRATCH/tiled.err")" -gt "$views" ] && break; sleep 0.1; done
+for _ in 1 2 3; do
+  focus_window "$tiled_window"
+  xdotool key ctrl+alt+o
+  for _ in $(seq 50); do [ "$(grep -c '^qml: view ready' "$SCRATCH/tiled.err")" -gt "$views" ] && break; sleep 0.1; done
+  [ "$(grep -c '^qml: view ready' "$SCRATCH/tiled.err")" -gt "$views" ] && break
+done
+[ "$(grep -c '^qml: view ready' "$SCRATCH/tiled.err")" -gt "$views" ] ||
+  fail "Tiled never opened road.tmj: $(cat "$SCRATCH/tiled.err")"
 xdotool key ctrl+shift+g
 viewer=$(wait_for_window $TILED_PID 60) || fail "no viewer window for road.tmj: $(cat "$SCRATCH/viewer.err" "$SCRATCH/tiled.err")"
 read -r -a args < <(sed -n 2p "$SCRATCH/viewer.args")
